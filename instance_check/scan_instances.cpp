@@ -1,0 +1,97 @@
+#include "instance_check/scan_instances.h"
+
+#include <stdio.h>
+#include <wchar.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Both path buffers hold the longest path Windows can hand out, 32,767 units and the NUL.
+constexpr DWORD kPathCapacity = 32768;
+
+constexpr const WCHAR* kImageName = L"Tavelune.exe";
+
+#ifdef _WIN32
+static_assert(sizeof(PROCESSENTRY32W) == 568, "x64 layout of the process entry");
+#endif
+
+// Opens one candidate and compares its image path with the target. NotRunning means the candidate
+// changes nothing: it runs from elsewhere, or it ended after the snapshot was taken.
+InstanceStatus InspectCandidate(DWORD processId, const WCHAR* canonicalTarget, WCHAR* imagePath) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (process == nullptr) {
+    // Yes, this is how OpenProcess reports a process id that names no process any more.
+    if (GetLastError() == ERROR_INVALID_PARAMETER) {
+      return InstanceStatus::NotRunning;
+    }
+    return InstanceStatus::Undetermined;
+  }
+
+  DWORD length = kPathCapacity;
+  if (QueryFullProcessImageNameW(process, 0, imagePath, &length) == FALSE) {
+    CloseHandle(process);
+    return InstanceStatus::Undetermined;
+  }
+  CloseHandle(process);
+
+  if (_wcsicmp(canonicalTarget, imagePath) == 0) {
+    return InstanceStatus::Running;
+  }
+  return InstanceStatus::NotRunning;
+}
+
+}  // namespace
+
+InstanceStatus ScanInstances(const wchar_t* path) {
+  WCHAR canonicalTarget[kPathCapacity];
+  WCHAR imagePath[kPathCapacity];
+
+  // A result of kPathCapacity or more is the size the path would need: it did not fit, and the
+  // buffer holds nothing usable.
+  DWORD targetLength = GetFullPathNameW(path, kPathCapacity, canonicalTarget, nullptr);
+  if (targetLength == 0 || targetLength >= kPathCapacity) {
+    return InstanceStatus::Undetermined;
+  }
+
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    return InstanceStatus::Undetermined;
+  }
+
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  if (Process32FirstW(snapshot, &entry) == FALSE) {
+    CloseHandle(snapshot);
+    return InstanceStatus::Undetermined;
+  }
+
+  InstanceStatus status = InstanceStatus::NotRunning;
+  for (;;) {
+    if (_wcsicmp(entry.szExeFile, kImageName) == 0) {
+      InstanceStatus candidate = InspectCandidate(entry.th32ProcessID, canonicalTarget, imagePath);
+      if (candidate == InstanceStatus::Running) {
+        status = InstanceStatus::Running;
+        break;
+      }
+      if (candidate == InstanceStatus::Undetermined) {
+        status = InstanceStatus::Undetermined;
+      }
+    }
+
+    // FALSE means the end of the list only with ERROR_NO_MORE_FILES. Any other error leaves part
+    // of the list unread, and a candidate there could be running from the target.
+    if (Process32NextW(snapshot, &entry) == FALSE) {
+      if (GetLastError() != ERROR_NO_MORE_FILES) {
+        status = InstanceStatus::Undetermined;
+      }
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+
+  if (status == InstanceStatus::Undetermined) {
+    fwprintf(stderr, L"Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.\n");
+  }
+  return status;
+}

@@ -1,0 +1,67 @@
+// The few Windows types, constants and functions the tool calls. A Windows build takes them from
+// the system headers. A Linux host build gets the same names declared here, with the meaning the
+// tool relies on; the host tests link a scripted fake that defines the functions.
+#pragma once
+
+#ifdef _WIN32
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#else
+
+#include <cstdint>
+
+using BOOL = int;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using UINT = unsigned int;
+using ULONG_PTR = std::uintptr_t;
+using WCHAR = wchar_t;
+using HANDLE = void*;
+using HWND = struct HWND__*;
+
+constexpr BOOL FALSE = 0;
+constexpr BOOL TRUE = 1;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+
+constexpr DWORD MAX_PATH = 260;
+constexpr DWORD TH32CS_SNAPPROCESS = 0x00000002;
+constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_ICONERROR = 0x00000010;
+constexpr UINT MB_SETFOREGROUND = 0x00010000;
+
+struct PROCESSENTRY32W {
+  DWORD dwSize;
+  DWORD cntUsage;
+  DWORD th32ProcessID;
+  ULONG_PTR th32DefaultHeapID;
+  DWORD th32ModuleID;
+  DWORD cntThreads;
+  DWORD th32ParentProcessID;
+  LONG pcPriClassBase;
+  DWORD dwFlags;
+  WCHAR szExeFile[MAX_PATH];
+};
+
+DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
+                       WCHAR** filePart);
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
+HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWORD* size);
+BOOL CloseHandle(HANDLE object);
+DWORD GetLastError();
+int MessageBoxW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);
+
+// msvcrt's comparison that folds only 'A' to 'Z'; glibc has no such function.
+int _wcsicmp(const WCHAR* left, const WCHAR* right);  // NOLINT(bugprone-reserved-identifier)
+
+#endif

@@ -1,0 +1,185 @@
+#include "process_harness.h"
+
+#include <sddl.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// A pipe whose parent end is not inherited, so that only the one child started next holds the
+// other end and end of file arrives when that child exits.
+bool CreateChildPipe(HANDLE* read, HANDLE* write, bool childReads) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  if (CreatePipe(read, write, &inheritable, 0) == FALSE) {
+    return false;
+  }
+  SetHandleInformation(childReads ? *write : *read, HANDLE_FLAG_INHERIT, 0);
+  return true;
+}
+
+std::string ReadAll(HANDLE pipe) {
+  std::string text;
+  char buffer[4096];
+  DWORD count = 0;
+  while (ReadFile(pipe, buffer, sizeof(buffer), &count, nullptr) != FALSE && count > 0) {
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+HANDLE OpenNulInput() {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  return CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+[[noreturn]] void Fail(const char* what) {
+  fprintf(stderr, "test harness: %s failed, error %lu\n", what, GetLastError());
+  std::abort();
+}
+
+}  // namespace
+
+std::wstring ExecutableDirectory() {
+  std::wstring path(32768, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length);
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring HelperPath() { return ExecutableDirectory() + L"\\tavelune-helper.exe"; }
+
+std::wstring StandInPath() { return ExecutableDirectory() + L"\\stand_in.exe"; }
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are escaped, and so is the quote; elsewhere they stand as they are.
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  quoted += L'"';
+  return quoted;
+}
+
+StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
+                          const std::wstring& workingDirectory) {
+  std::wstring commandLine = QuoteArgument(HelperPath());
+  for (const std::wstring& argument : arguments) {
+    commandLine += L' ' + QuoteArgument(argument);
+  }
+
+  StartedHelper started;
+  HANDLE outputWrite = nullptr;
+  HANDLE errorWrite = nullptr;
+  if (!CreateChildPipe(&started.outputRead, &outputWrite, false) ||
+      !CreateChildPipe(&started.errorRead, &errorWrite, false)) {
+    Fail("CreatePipe");
+  }
+  HANDLE input = OpenNulInput();
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = errorWrite;
+  PROCESS_INFORMATION info{};
+  BOOL created = CreateProcessW(HelperPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                0, nullptr, workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
+                                &startup, &info);
+  CloseHandle(input);
+  CloseHandle(outputWrite);
+  CloseHandle(errorWrite);
+  if (created == FALSE) {
+    Fail("CreateProcessW of the helper");
+  }
+  CloseHandle(info.hThread);
+  started.process = info.hProcess;
+  return started;
+}
+
+HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds) {
+  HelperRun run;
+  run.finished = WaitForSingleObject(started.process, timeoutMilliseconds) == WAIT_OBJECT_0;
+  if (!run.finished) {
+    TerminateProcess(started.process, 99);
+    WaitForSingleObject(started.process, INFINITE);
+  }
+  GetExitCodeProcess(started.process, &run.exitCode);
+  run.standardOutput = ReadAll(started.outputRead);
+  run.standardError = ReadAll(started.errorRead);
+  CloseHandle(started.outputRead);
+  CloseHandle(started.errorRead);
+  CloseHandle(started.process);
+  return run;
+}
+
+HelperRun RunHelper(const std::vector<std::wstring>& arguments,
+                    const std::wstring& workingDirectory) {
+  return FinishHelper(StartHelper(arguments, workingDirectory));
+}
+
+StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
+  StandIn standIn;
+  HANDLE inputRead = nullptr;
+  HANDLE outputRead = nullptr;
+  HANDLE outputWrite = nullptr;
+  if (!CreateChildPipe(&inputRead, &standIn.inputWrite, true) ||
+      !CreateChildPipe(&outputRead, &outputWrite, false)) {
+    Fail("CreatePipe");
+  }
+
+  SECURITY_ATTRIBUTES processSecurity{sizeof(processSecurity), nullptr, FALSE};
+  if (denyAll && ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                     L"D:", SDDL_REVISION_1, &processSecurity.lpSecurityDescriptor,
+                     nullptr) == FALSE) {
+    Fail("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+  }
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inputRead;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = outputWrite;
+  PROCESS_INFORMATION info{};
+  std::wstring commandLine = QuoteArgument(imagePath);
+  BOOL created = CreateProcessW(imagePath.c_str(), commandLine.data(),
+                                denyAll ? &processSecurity : nullptr, nullptr, TRUE, 0, nullptr,
+                                nullptr, &startup, &info);
+  LocalFree(processSecurity.lpSecurityDescriptor);
+  CloseHandle(inputRead);
+  CloseHandle(outputWrite);
+  if (created == FALSE) {
+    Fail("CreateProcessW of the stand-in");
+  }
+  CloseHandle(info.hThread);
+  standIn.process = info.hProcess;
+
+  char ready = 0;
+  DWORD count = 0;
+  if (ReadFile(outputRead, &ready, 1, &count, nullptr) == FALSE || count != 1) {
+    Fail("waiting for the stand-in");
+  }
+  CloseHandle(outputRead);
+  return standIn;
+}
+
+void StopStandIn(StandIn& standIn) {
+  CloseHandle(standIn.inputWrite);
+  if (WaitForSingleObject(standIn.process, 30000) != WAIT_OBJECT_0) {
+    TerminateProcess(standIn.process, 99);
+    WaitForSingleObject(standIn.process, INFINITE);
+  }
+  CloseHandle(standIn.process);
+  standIn = {};
+}

@@ -1,0 +1,52 @@
+// Starting the helper and the stand-in application from the Windows tests, with their standard
+// streams captured through pipes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// What one run of the helper left behind.
+struct HelperRun {
+  DWORD exitCode = 0;
+  std::string standardOutput;
+  std::string standardError;
+  bool finished = false;  // false: it did not end within the time allowed and was terminated
+};
+
+// A helper started but not yet waited for, for tests that look at its window while it runs.
+struct StartedHelper {
+  HANDLE process = nullptr;
+  HANDLE outputRead = nullptr;
+  HANDLE errorRead = nullptr;
+};
+
+// A running stand-in; closing `inputWrite` ends it.
+struct StandIn {
+  HANDLE process = nullptr;
+  HANDLE inputWrite = nullptr;
+};
+
+std::wstring ExecutableDirectory();
+std::wstring HelperPath();
+std::wstring StandInPath();
+
+// Quotes one argument so that msvcrt's splitting gives it back unchanged.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+// `workingDirectory` empty: the test's own.
+StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
+                          const std::wstring& workingDirectory = L"");
+HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds = 60000);
+HelperRun RunHelper(const std::vector<std::wstring>& arguments,
+                    const std::wstring& workingDirectory = L"");
+
+// `denyAll`: the process is created with a DACL that grants nobody any access, so OpenProcess on
+// it fails with ERROR_ACCESS_DENIED. Returns once the stand-in runs its own code.
+StandIn StartStandIn(const std::wstring& imagePath, bool denyAll);
+void StopStandIn(StandIn& standIn);
+
+// The diagnostic line exactly as it must reach standard error.
+inline const std::string kDiagnosticBytes =
+    "Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.\r\n";

@@ -1,0 +1,129 @@
+// The scan against real processes: copies of a stand-in named "Tavelune.exe" run from folders of
+// a sandbox, some of them started so that nobody may open them.
+#include <gtest/gtest.h>
+
+#include "process_harness.h"
+
+namespace {
+
+// Folders of the sandbox that hold a "Tavelune.exe".
+constexpr const wchar_t* kApp = L"App";
+constexpr const wchar_t* kOther = L"Other";
+constexpr const wchar_t* kUmlaut = L"\u00C4rger";  // capital A with diaeresis
+constexpr const wchar_t* kLongName = L"LongFolderName";
+
+struct Candidate {
+  const wchar_t* folder;
+  bool denied;
+};
+
+struct ScanCase {
+  const char* situation;
+  std::vector<Candidate> running;  // started in this order, so listed in this order
+  const wchar_t* argument;         // below the sandbox, or relative when workingFolder is set
+  const wchar_t* workingFolder;    // nullptr: the argument is made absolute by the test
+  DWORD expectedStatus;
+  bool expectDiagnostic;
+};
+
+const ScanCase kScanCases[] = {
+    {"nothing running", {}, L"App\\Tavelune.exe", nullptr, 0, false},
+    {"running from the path", {{kApp, false}}, L"App\\Tavelune.exe", nullptr, 10, false},
+    {"running only from another folder", {{kOther, false}}, L"App\\Tavelune.exe", nullptr, 0,
+     false},
+    {"path differs in ASCII case", {{kApp, false}}, L"APP\\tAVELUNE.EXE", nullptr, 10, false},
+    {"path differs in the case of a non-ASCII letter",
+     {{kUmlaut, false}},
+     L"\u00E4rger\\Tavelune.exe",
+     nullptr,
+     0,
+     false},
+    {"non-ASCII path in the same case", {{kUmlaut, false}}, L"\u00C4rger\\Tavelune.exe", nullptr,
+     10, false},
+    {"bare file name in the running folder", {{kApp, false}}, L"Tavelune.exe", kApp, 10, false},
+    {"relative path through the parent", {{kApp, false}}, L"..\\App\\Tavelune.exe", kOther, 10,
+     false},
+    {"two candidates from the path", {{kApp, false}, {kApp, false}}, L"App\\Tavelune.exe", nullptr,
+     10, false},
+    {"a file that does not exist", {{kApp, false}}, L"App\\Missing\\Tavelune.exe", nullptr, 0,
+     false},
+    {"the path of another program", {{kApp, false}}, L"App\\Other.exe", nullptr, 0, false},
+    {"wildcards are not expanded", {{kApp, false}}, L"App\\*.exe", nullptr, 0, false},
+    {"question mark is not expanded", {{kApp, false}}, L"App\\Tavel?ne.exe", nullptr, 0, false},
+    {"only candidate refuses inspection", {{kApp, true}}, L"App\\Tavelune.exe", nullptr, 20, true},
+    {"refused candidate and another folder", {{kOther, true}, {kOther, false}},
+     L"App\\Tavelune.exe", nullptr, 20, true},
+    {"refused first, match later", {{kOther, true}, {kApp, false}}, L"App\\Tavelune.exe", nullptr,
+     10, false},
+    {"match first, refused later", {{kApp, false}, {kOther, true}}, L"App\\Tavelune.exe", nullptr,
+     10, false},
+    {"another program's path with a refused candidate", {{kApp, true}}, L"App\\Other.exe", nullptr,
+     20, true},
+    {"option alone as a path, all inspectable", {{kApp, false}}, L"--error", kApp, 0, false},
+    {"option alone as a path, one refused", {{kApp, true}}, L"--error", kApp, 20, true},
+};
+
+class Scan : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    sandbox_ = std::wstring(current) + L"\\scan-sandbox";
+    CreateDirectoryW(sandbox_.c_str(), nullptr);
+    for (const wchar_t* folder : {kApp, kOther, kUmlaut, kLongName}) {
+      std::wstring path = sandbox_ + L"\\" + folder;
+      CreateDirectoryW(path.c_str(), nullptr);
+      ASSERT_NE(CopyFileW(StandInPath().c_str(), (path + L"\\Tavelune.exe").c_str(), FALSE), FALSE);
+    }
+  }
+
+  static std::wstring InSandbox(const std::wstring& relative) { return sandbox_ + L"\\" + relative; }
+
+  static HelperRun RunWith(const std::vector<Candidate>& running, const std::wstring& argument,
+                           const std::wstring& workingDirectory = L"") {
+    std::vector<StandIn> standIns;
+    for (const Candidate& candidate : running) {
+      standIns.push_back(
+          StartStandIn(InSandbox(std::wstring(candidate.folder) + L"\\Tavelune.exe"),
+                       candidate.denied));
+    }
+    HelperRun run = RunHelper({argument}, workingDirectory);
+    for (StandIn& standIn : standIns) {
+      StopStandIn(standIn);
+    }
+    return run;
+  }
+
+  static std::wstring sandbox_;
+};
+
+std::wstring Scan::sandbox_;
+
+TEST_F(Scan, AnswersFromTheRunningProcesses) {
+  for (const ScanCase& row : kScanCases) {
+    SCOPED_TRACE(row.situation);
+    std::wstring argument = row.workingFolder ? row.argument : InSandbox(row.argument);
+    std::wstring workingDirectory = row.workingFolder ? InSandbox(row.workingFolder) : L"";
+    HelperRun run = RunWith(row.running, argument, workingDirectory);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, row.expectedStatus);
+    EXPECT_EQ(run.standardError, row.expectDiagnostic ? kDiagnosticBytes : "");
+    EXPECT_EQ(run.standardOutput, "");
+  }
+}
+
+// The short form of a folder names the same file, but the platform reports the long form and no
+// expansion is made, so the texts differ.
+TEST_F(Scan, ShortFormOfTheRunningPathIsAnotherPath) {
+  std::wstring longPath = InSandbox(std::wstring(kLongName) + L"\\Tavelune.exe");
+  std::wstring shortPath(32768, L'\0');
+  shortPath.resize(GetShortPathNameW(longPath.c_str(), shortPath.data(), 32768));
+  ASSERT_FALSE(shortPath.empty());
+  if (_wcsicmp(shortPath.c_str(), longPath.c_str()) == 0) {
+    GTEST_SKIP() << "this file system gives the folder no short name";
+  }
+  EXPECT_EQ(RunWith({{kLongName, false}}, longPath).exitCode, 10u);
+  EXPECT_EQ(RunWith({{kLongName, false}}, shortPath).exitCode, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+# Windows test programs. Cross-built, they run under Wine through CMAKE_CROSSCOMPILING_EMULATOR,
+# each in a Wine prefix of its own whose wineserver stops when the program ends; built on Windows,
+# they run as they are.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_executable(stand_in tests/windows/stand_in.cpp)
+target_link_options(stand_in PRIVATE -municode -static)
+
+add_library(windows_test_support STATIC tests/windows/process_harness.cpp)
+target_link_libraries(windows_test_support PUBLIC GTest::gtest)
+target_compile_definitions(windows_test_support PUBLIC UNICODE _UNICODE)
+
+# A test program for the helper. `DISPLAY`: run it on a virtual X display; otherwise it runs with
+# none, as on a machine where no window can be shown.
+function(add_windows_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "DISPLAY" "" "")
+  add_executable(${name} tests/windows/${name}.cpp)
+  target_link_libraries(${name} PRIVATE windows_test_support GTest::gtest_main)
+  target_link_options(${name} PRIVATE -static)
+  add_dependencies(${name} tavelune-helper stand_in)
+
+  if(NOT CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND ${name})
+    return()
+  endif()
+  if(arg_DISPLAY)
+    add_test(NAME ${name} COMMAND xvfb-run --auto-servernum --server-args=-screen\ 0\ 1024x768x24
+                                  ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set_property(TEST ${name} PROPERTY ENVIRONMENT_MODIFICATION DISPLAY=unset:)
+  endif()
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT WINEPREFIX=${CMAKE_BINARY_DIR}/wine/${name})
+  set_property(TEST ${name} PROPERTY TIMEOUT 600)
+endfunction()
+
+add_windows_test(command_line_test)
+add_windows_test(scan_test)
