@@ -39,3 +39,4 @@ endfunction()
 
 add_windows_test(command_line_test)
 add_windows_test(scan_test)
+add_windows_test(notice_test DISPLAY)

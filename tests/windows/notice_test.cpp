@@ -1,0 +1,183 @@
+// The notice as a user meets it: found on the screen by its class and caption, read, checked for
+// its parts, left alone for a while, then dismissed with OK.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "process_harness.h"
+
+namespace {
+
+constexpr const wchar_t* kCaption = L"KTQ - Aktualisierung angehalten";
+
+// The dialog manager gives a message box's text control this id.
+constexpr int kMessageTextId = 0xFFFF;
+
+struct NoticeCase {
+  const char* situation;
+  std::wstring text;
+};
+
+const NoticeCase kNoticeCases[] = {
+    {"plain text", L"Die Aktualisierung wurde angehalten."},
+    {"empty text", L""},
+    {"percent signs and backslashes stay as they are", L"100% %s %n %% \\\\server\\share\\n \\"},
+    {"text outside ASCII", L"Gr\u00F6\u00DFe \u00C4nderung \u65E5\u672C"},
+    {"two lines", L"Erste Zeile\nZweite Zeile"},
+};
+
+HWND FindNotice(DWORD processId) {
+  for (int attempt = 0; attempt < 300; ++attempt) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"#32770", kCaption)) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      if (owner == processId && IsWindowVisible(window) != FALSE) {
+        return window;
+      }
+    }
+    Sleep(100);
+  }
+  return nullptr;
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[256];
+  return std::wstring(name, static_cast<size_t>(GetClassNameW(window, name, 256)));
+}
+
+// The visible controls of the notice, by kind.
+struct NoticeParts {
+  std::vector<HWND> buttons;
+  std::vector<HWND> icons;
+};
+
+BOOL CALLBACK CollectPart(HWND child, LPARAM parts) {
+  if (IsWindowVisible(child) == FALSE) {
+    return TRUE;
+  }
+  auto* collected = reinterpret_cast<NoticeParts*>(parts);
+  LONG style = GetWindowLongW(child, GWL_STYLE);
+  std::wstring kind = ClassName(child);
+  if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+    collected->buttons.push_back(child);
+  } else if (_wcsicmp(kind.c_str(), L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+    collected->icons.push_back(child);
+  }
+  return TRUE;
+}
+
+// The pixels of a rectangle of `source`, 32 bits each.
+std::vector<DWORD> ReadPixels(HDC source, int left, int top, int width, int height) {
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, source, left, top, SRCCOPY);
+  SelectObject(memory, previous);
+  BITMAPINFO format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &format, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  return pixels;
+}
+
+long long PixelDistance(const std::vector<DWORD>& left, const std::vector<DWORD>& right) {
+  long long distance = 0;
+  for (size_t i = 0; i < left.size(); ++i) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      distance += std::abs(static_cast<int>((left[i] >> shift) & 0xFF) -
+                           static_cast<int>((right[i] >> shift) & 0xFF));
+    }
+  }
+  return distance;
+}
+
+// Which of the system's stock message icons the icon control shows: each is drawn here over the
+// control's background colour, and the one closest to the pixels on the screen wins.
+std::wstring StockIconShown(HWND iconControl) {
+  RECT area;
+  GetWindowRect(iconControl, &area);
+  int width = area.right - area.left;
+  int height = area.bottom - area.top;
+  HDC screen = GetDC(nullptr);
+  std::vector<DWORD> shown = ReadPixels(screen, area.left, area.top, width, height);
+  DWORD corner = shown.front();  // top-left pixel: the background, in BGRA order
+  HBRUSH background = CreateSolidBrush(RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF));
+
+  const struct {
+    const wchar_t* name;
+    LPCWSTR id;
+  } kStockIcons[] = {{L"error", IDI_ERROR},
+                     {L"warning", IDI_WARNING},
+                     {L"information", IDI_INFORMATION},
+                     {L"question", IDI_QUESTION}};
+  std::wstring closest = L"none";
+  long long closestDistance = -1;
+  for (const auto& stock : kStockIcons) {
+    HDC canvas = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(canvas, bitmap);
+    RECT whole{0, 0, width, height};
+    FillRect(canvas, &whole, background);
+    DrawIconEx(canvas, 0, 0, LoadIconW(nullptr, stock.id), width, height, 0, nullptr, DI_NORMAL);
+    long long distance = PixelDistance(shown, ReadPixels(canvas, 0, 0, width, height));
+    SelectObject(canvas, previous);
+    DeleteObject(bitmap);
+    DeleteDC(canvas);
+    if (closestDistance < 0 || distance < closestDistance) {
+      closestDistance = distance;
+      closest = stock.name;
+    }
+  }
+  DeleteObject(background);
+  ReleaseDC(nullptr, screen);
+  return closest;
+}
+
+TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
+  for (const NoticeCase& row : kNoticeCases) {
+    SCOPED_TRACE(row.situation);
+    StartedHelper started = StartHelper({L"--error", row.text});
+    HWND notice = FindNotice(GetProcessId(started.process));
+    if (notice == nullptr) {
+      ADD_FAILURE() << "no notice appeared";
+      FinishHelper(started, 0);
+      continue;
+    }
+
+    EXPECT_EQ(WindowText(notice), kCaption);
+    EXPECT_EQ(WindowText(GetDlgItem(notice, kMessageTextId)), row.text);
+    EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
+    EXPECT_EQ(GetWindowLongW(notice, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+
+    NoticeParts parts;
+    EnumChildWindows(notice, CollectPart, reinterpret_cast<LPARAM>(&parts));
+    ASSERT_EQ(parts.buttons.size(), 1u);
+    EXPECT_EQ(GetDlgCtrlID(parts.buttons[0]), IDOK);
+    EXPECT_EQ(WindowText(parts.buttons[0]), L"OK");
+    ASSERT_EQ(parts.icons.size(), 1u);
+    EXPECT_EQ(StockIconShown(parts.icons[0]), L"error");
+
+    // It waits for the user: still there a second later.
+    EXPECT_EQ(WaitForSingleObject(started.process, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_NE(IsWindow(notice), FALSE);
+
+    PostMessageW(notice, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(parts.buttons[0]));
+    HelperRun run = FinishHelper(started, 30000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.standardOutput, "");
+    EXPECT_EQ(run.standardError, "");
+  }
+}
+
+}  // namespace
