@@ -3,9 +3,6 @@
 target_compile_definitions(tool_options INTERFACE
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN __USE_MINGW_ANSI_STDIO=0)
 
-add_library(notice STATIC notice/show_notice.cpp)
-target_link_libraries(notice PUBLIC tool_options)
-
 add_executable(tavelune-helper app/main.cpp)
 target_link_libraries(tavelune-helper PRIVATE instance_check notice tool_options)
 target_link_options(tavelune-helper PRIVATE -municode -static)

@@ -50,8 +50,7 @@ struct PROCESSENTRY32W {
   WCHAR szExeFile[MAX_PATH];
 };
 
-DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
-                       WCHAR** filePart);
+DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart);
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
 BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
 BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);

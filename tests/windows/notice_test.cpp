@@ -43,7 +43,8 @@ HWND FindNotice(DWORD processId) {
 
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -110,7 +111,8 @@ std::wstring StockIconShown(HWND iconControl) {
   HDC screen = GetDC(nullptr);
   std::vector<DWORD> shown = ReadPixels(screen, area.left, area.top, width, height);
   DWORD corner = shown.front();  // top-left pixel: the background, in BGRA order
-  HBRUSH background = CreateSolidBrush(RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF));
+  HBRUSH background =
+      CreateSolidBrush(RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF));
 
   const struct {
     const wchar_t* name;

@@ -60,7 +60,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
       ++backslashes;
       continue;
     }
-    // Backslashes before a quote are escaped, and so is the quote; elsewhere they stand as they are.
+    // Backslashes before a quote are escaped, and so is the quote; elsewhere they stand as they
+    // are.
     quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
     backslashes = 0;
     quoted += c;
@@ -93,9 +94,9 @@ StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
   startup.hStdOutput = outputWrite;
   startup.hStdError = errorWrite;
   PROCESS_INFORMATION info{};
-  BOOL created = CreateProcessW(HelperPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                0, nullptr, workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
-                                &startup, &info);
+  BOOL created = CreateProcessW(
+      HelperPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+      workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info);
   CloseHandle(input);
   CloseHandle(outputWrite);
   CloseHandle(errorWrite);
@@ -139,9 +140,9 @@ StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
   }
 
   SECURITY_ATTRIBUTES processSecurity{sizeof(processSecurity), nullptr, FALSE};
-  if (denyAll && ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                     L"D:", SDDL_REVISION_1, &processSecurity.lpSecurityDescriptor,
-                     nullptr) == FALSE) {
+  if (denyAll &&
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:", SDDL_REVISION_1, &processSecurity.lpSecurityDescriptor, nullptr) == FALSE) {
     Fail("ConvertStringSecurityDescriptorToSecurityDescriptorW");
   }
 
@@ -153,9 +154,9 @@ StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
   startup.hStdError = outputWrite;
   PROCESS_INFORMATION info{};
   std::wstring commandLine = QuoteArgument(imagePath);
-  BOOL created = CreateProcessW(imagePath.c_str(), commandLine.data(),
-                                denyAll ? &processSecurity : nullptr, nullptr, TRUE, 0, nullptr,
-                                nullptr, &startup, &info);
+  BOOL created =
+      CreateProcessW(imagePath.c_str(), commandLine.data(), denyAll ? &processSecurity : nullptr,
+                     nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
   LocalFree(processSecurity.lpSecurityDescriptor);
   CloseHandle(inputRead);
   CloseHandle(outputWrite);

@@ -29,7 +29,11 @@ struct ScanCase {
 const ScanCase kScanCases[] = {
     {"nothing running", {}, L"App\\Tavelune.exe", nullptr, 0, false},
     {"running from the path", {{kApp, false}}, L"App\\Tavelune.exe", nullptr, 10, false},
-    {"running only from another folder", {{kOther, false}}, L"App\\Tavelune.exe", nullptr, 0,
+    {"running only from another folder",
+     {{kOther, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     0,
      false},
     {"path differs in ASCII case", {{kApp, false}}, L"APP\\tAVELUNE.EXE", nullptr, 10, false},
     {"path differs in the case of a non-ASCII letter",
@@ -38,27 +42,59 @@ const ScanCase kScanCases[] = {
      nullptr,
      0,
      false},
-    {"non-ASCII path in the same case", {{kUmlaut, false}}, L"\u00C4rger\\Tavelune.exe", nullptr,
-     10, false},
-    {"bare file name in the running folder", {{kApp, false}}, L"Tavelune.exe", kApp, 10, false},
-    {"relative path through the parent", {{kApp, false}}, L"..\\App\\Tavelune.exe", kOther, 10,
+    {"non-ASCII path in the same case",
+     {{kUmlaut, false}},
+     L"\u00C4rger\\Tavelune.exe",
+     nullptr,
+     10,
      false},
-    {"two candidates from the path", {{kApp, false}, {kApp, false}}, L"App\\Tavelune.exe", nullptr,
-     10, false},
-    {"a file that does not exist", {{kApp, false}}, L"App\\Missing\\Tavelune.exe", nullptr, 0,
+    {"bare file name in the running folder", {{kApp, false}}, L"Tavelune.exe", kApp, 10, false},
+    {"relative path through the parent",
+     {{kApp, false}},
+     L"..\\App\\Tavelune.exe",
+     kOther,
+     10,
+     false},
+    {"two candidates from the path",
+     {{kApp, false}, {kApp, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     10,
+     false},
+    {"a file that does not exist",
+     {{kApp, false}},
+     L"App\\Missing\\Tavelune.exe",
+     nullptr,
+     0,
      false},
     {"the path of another program", {{kApp, false}}, L"App\\Other.exe", nullptr, 0, false},
     {"wildcards are not expanded", {{kApp, false}}, L"App\\*.exe", nullptr, 0, false},
     {"question mark is not expanded", {{kApp, false}}, L"App\\Tavel?ne.exe", nullptr, 0, false},
     {"only candidate refuses inspection", {{kApp, true}}, L"App\\Tavelune.exe", nullptr, 20, true},
-    {"refused candidate and another folder", {{kOther, true}, {kOther, false}},
-     L"App\\Tavelune.exe", nullptr, 20, true},
-    {"refused first, match later", {{kOther, true}, {kApp, false}}, L"App\\Tavelune.exe", nullptr,
-     10, false},
-    {"match first, refused later", {{kApp, false}, {kOther, true}}, L"App\\Tavelune.exe", nullptr,
-     10, false},
-    {"another program's path with a refused candidate", {{kApp, true}}, L"App\\Other.exe", nullptr,
-     20, true},
+    {"refused candidate and another folder",
+     {{kOther, true}, {kOther, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     20,
+     true},
+    {"refused first, match later",
+     {{kOther, true}, {kApp, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     10,
+     false},
+    {"match first, refused later",
+     {{kApp, false}, {kOther, true}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     10,
+     false},
+    {"another program's path with a refused candidate",
+     {{kApp, true}},
+     L"App\\Other.exe",
+     nullptr,
+     20,
+     true},
     {"option alone as a path, all inspectable", {{kApp, false}}, L"--error", kApp, 0, false},
     {"option alone as a path, one refused", {{kApp, true}}, L"--error", kApp, 20, true},
 };
@@ -77,15 +113,16 @@ class Scan : public testing::Test {
     }
   }
 
-  static std::wstring InSandbox(const std::wstring& relative) { return sandbox_ + L"\\" + relative; }
+  static std::wstring InSandbox(const std::wstring& relative) {
+    return sandbox_ + L"\\" + relative;
+  }
 
   static HelperRun RunWith(const std::vector<Candidate>& running, const std::wstring& argument,
                            const std::wstring& workingDirectory = L"") {
     std::vector<StandIn> standIns;
     for (const Candidate& candidate : running) {
-      standIns.push_back(
-          StartStandIn(InSandbox(std::wstring(candidate.folder) + L"\\Tavelune.exe"),
-                       candidate.denied));
+      standIns.push_back(StartStandIn(InSandbox(std::wstring(candidate.folder) + L"\\Tavelune.exe"),
+                                      candidate.denied));
     }
     HelperRun run = RunHelper({argument}, workingDirectory);
     for (StandIn& standIn : standIns) {

@@ -1,0 +1,203 @@
+#include "fake_windows.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <map>
+#include <utility>
+
+namespace {
+
+enum class HandleKind { Snapshot, Process };
+
+struct OpenHandle {
+  HandleKind kind;
+  DWORD processId;
+};
+
+FakeSystem fake;
+std::map<HANDLE, OpenHandle> openHandles;
+std::size_t nextHandle = 0x100;
+std::size_t cursor = 0;
+DWORD lastError = 0;
+
+HANDLE NewHandle(HandleKind kind, DWORD processId) {
+  auto* handle = reinterpret_cast<HANDLE>(nextHandle += 8);
+  openHandles[handle] = {kind, processId};
+  int processHandles = 0;
+  for (const auto& [_, open] : openHandles) {
+    processHandles += open.kind == HandleKind::Process ? 1 : 0;
+  }
+  if (processHandles > fake.mostProcessHandlesOpen) {
+    fake.mostProcessHandlesOpen = processHandles;
+  }
+  return handle;
+}
+
+bool IsOpen(HANDLE handle, HandleKind kind) {
+  auto found = openHandles.find(handle);
+  return found != openHandles.end() && found->second.kind == kind;
+}
+
+void Misuse(const std::string& what) { fake.misuses.push_back(what); }
+
+BOOL Deliver(PROCESSENTRY32W* entry) {
+  const FakeProcess& process = fake.processes[cursor];
+  entry->th32ProcessID = process.processId;
+  std::wstring name = process.exeFile.substr(0, MAX_PATH - 1);
+  std::wmemcpy(entry->szExeFile, name.c_str(), name.size() + 1);
+  ++fake.entriesDelivered;
+  return TRUE;
+}
+
+}  // namespace
+
+FakeSystem& Fake() { return fake; }
+
+void ResetFake(FakeSystem script) {
+  fake = std::move(script);
+  openHandles.clear();
+  cursor = 0;
+  lastError = 0;
+}
+
+int OpenHandleCount() { return static_cast<int>(openHandles.size()); }
+
+DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart) {
+  if (bufferLength != 32768 || filePart != nullptr) {
+    Misuse("GetFullPathNameW with another buffer length or a file-part pointer");
+  }
+  if (fake.fullPathFails) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  std::wstring path = fileName;
+  bool absolute = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
+  std::wstring full = absolute ? path : fake.currentDirectory + L"\\" + path;
+  if (fake.fullPathTooLong || full.size() >= bufferLength) {
+    // As Windows does, leave no terminated path and return the size that would be needed.
+    std::wmemset(buffer, L'x', bufferLength);
+    return bufferLength + 100;
+  }
+  std::wmemcpy(buffer, full.c_str(), full.size() + 1);
+  return static_cast<DWORD>(full.size());
+}
+
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+  if (flags != TH32CS_SNAPPROCESS || processId != 0) {
+    Misuse("CreateToolhelp32Snapshot for anything but all processes");
+  }
+  fake.snapshotTaken = true;
+  if (fake.snapshotFails) {
+    lastError = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  return NewHandle(HandleKind::Snapshot, 0);
+}
+
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry) {
+  if (!IsOpen(snapshot, HandleKind::Snapshot)) {
+    Misuse("Process32FirstW on a handle that is no open snapshot");
+  }
+  if (entry->dwSize != sizeof(PROCESSENTRY32W)) {
+    Misuse("Process32FirstW with dwSize not set to the entry's size");
+  }
+  cursor = 0;
+  if (fake.firstEntryFails || fake.processes.empty()) {
+    lastError = fake.firstEntryFails ? ERROR_INVALID_HANDLE : ERROR_NO_MORE_FILES;
+    return FALSE;
+  }
+  return Deliver(entry);
+}
+
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry) {
+  if (!IsOpen(snapshot, HandleKind::Snapshot)) {
+    Misuse("Process32NextW on a handle that is no open snapshot");
+  }
+  if (cursor + 1 == fake.walkFailsAt) {
+    lastError = fake.walkError;
+    return FALSE;
+  }
+  if (cursor + 1 >= fake.processes.size()) {
+    lastError = ERROR_NO_MORE_FILES;
+    return FALSE;
+  }
+  ++cursor;
+  return Deliver(entry);
+}
+
+HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId) {
+  if (desiredAccess != PROCESS_QUERY_LIMITED_INFORMATION || inheritHandle != FALSE) {
+    Misuse("OpenProcess with more than the right to query the image path, or inheritable");
+  }
+  fake.openedProcessIds.push_back(processId);
+  for (const FakeProcess& process : fake.processes) {
+    if (process.processId != processId) {
+      continue;
+    }
+    if (process.openError != 0) {
+      lastError = process.openError;
+      return nullptr;
+    }
+    return NewHandle(HandleKind::Process, processId);
+  }
+  lastError = ERROR_INVALID_PARAMETER;
+  return nullptr;
+}
+
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWORD* size) {
+  if (!IsOpen(process, HandleKind::Process)) {
+    Misuse("QueryFullProcessImageNameW on a handle that is no open process");
+    return FALSE;
+  }
+  if (flags != 0 || *size != 32768) {
+    Misuse("QueryFullProcessImageNameW asking for the native form or with another length");
+  }
+  DWORD processId = openHandles[process].processId;
+  for (const FakeProcess& candidate : fake.processes) {
+    if (candidate.processId != processId) {
+      continue;
+    }
+    if (candidate.queryFails) {
+      lastError = ERROR_INSUFFICIENT_BUFFER;
+      return FALSE;
+    }
+    std::wmemcpy(exeName, candidate.imagePath.c_str(), candidate.imagePath.size() + 1);
+    *size = static_cast<DWORD>(candidate.imagePath.size());
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL CloseHandle(HANDLE object) {
+  if (openHandles.erase(object) == 0) {
+    Misuse("CloseHandle on a handle that is not open");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetLastError() { return lastError; }
+
+int _wcsicmp(const WCHAR* left, const WCHAR* right) {  // NOLINT(bugprone-reserved-identifier)
+  auto fold = [](WCHAR c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+  for (;; ++left, ++right) {
+    WCHAR l = fold(*left);
+    WCHAR r = fold(*right);
+    if (l != r || l == 0) {
+      return l < r ? -1 : (l > r ? 1 : 0);
+    }
+  }
+}
+
+// Takes the place of the C library's fwprintf for the scan, which writes its one line with it.
+extern "C" int fwprintf(FILE* stream, const wchar_t* format, ...) {
+  if (stream != stderr) {
+    Misuse("fwprintf to a stream other than standard error");
+  }
+  for (const auto& [_, open] : openHandles) {
+    fake.snapshotOpenWhenWritten |= open.kind == HandleKind::Snapshot;
+  }
+  fake.standardError += format;
+  return static_cast<int>(std::wcslen(format));
+}

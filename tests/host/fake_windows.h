@@ -1,0 +1,50 @@
+// A scripted stand-in for the Windows functions the scan calls. A test loads a script with
+// ResetFake(), runs the scan, and reads back from Fake() what the scan did.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct FakeProcess {
+  DWORD processId = 0;
+  std::wstring exeFile;
+  std::wstring imagePath;
+  DWORD openError = 0;      // not 0: OpenProcess fails and leaves this as the last error
+  bool queryFails = false;  // QueryFullProcessImageNameW fails
+};
+
+constexpr std::size_t kWalkNeverFails = static_cast<std::size_t>(-1);
+
+struct FakeSystem {
+  // The script.
+  std::wstring currentDirectory = L"C:\\Work";
+  bool fullPathFails = false;
+  bool fullPathTooLong = false;  // the absolute form needs more than the buffer holds
+  bool snapshotFails = false;
+  bool firstEntryFails = false;
+  std::vector<FakeProcess> processes;  // in snapshot order
+  // Process32NextW fails with walkError instead of delivering the entry at this index.
+  std::size_t walkFailsAt = kWalkNeverFails;
+  DWORD walkError = ERROR_INVALID_HANDLE;
+
+  // What the scan did.
+  bool snapshotTaken = false;
+  std::size_t entriesDelivered = 0;
+  std::vector<DWORD> openedProcessIds;
+  std::wstring standardError;
+  bool snapshotOpenWhenWritten = false;
+  int mostProcessHandlesOpen = 0;
+  std::vector<std::string> misuses;  // calls the scan must never make, in words
+};
+
+// Starts the fake afresh on `script`, with no handle open.
+void ResetFake(FakeSystem script);
+
+// The script and what the scan did since the last reset.
+FakeSystem& Fake();
+
+// Handles that are open now.
+int OpenHandleCount();

@@ -1,0 +1,173 @@
+// The scan's failure paths that no real system produces on demand, against the scripted fake:
+// each row is a process list with its faults, and what the scan must answer and leave behind.
+#include <gtest/gtest.h>
+
+#include "fake_windows.h"
+#include "instance_check/scan_instances.h"
+
+namespace {
+
+constexpr const wchar_t* kTarget = L"C:\\Apps\\Tavelune\\Tavelune.exe";
+constexpr const wchar_t* kElsewhere = L"D:\\Old\\Tavelune.exe";
+constexpr const wchar_t* kDiagnostic =
+    L"Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.\n";
+
+FakeProcess Candidate(DWORD processId, const wchar_t* imagePath) {
+  return {processId, L"Tavelune.exe", imagePath};
+}
+FakeProcess Refusing(DWORD processId) {
+  return {processId, L"Tavelune.exe", kTarget, ERROR_ACCESS_DENIED};
+}
+FakeProcess Vanished(DWORD processId) {
+  return {processId, L"Tavelune.exe", kTarget, ERROR_INVALID_PARAMETER};
+}
+FakeProcess Unreadable(DWORD processId) { return {processId, L"Tavelune.exe", kTarget, 0, true}; }
+FakeProcess Unrelated(DWORD processId, const wchar_t* exeFile) {
+  return {processId, exeFile, kTarget};
+}
+
+struct ScanCase {
+  const char* situation;
+  FakeSystem script;
+  InstanceStatus expectedStatus;
+  bool expectDiagnostic;
+  std::vector<DWORD> expectedOpened;
+  std::size_t expectedEntriesRead;
+};
+
+const ScanCase kScanCases[] = {
+    {"path cannot be made absolute",
+     {.fullPathFails = true},
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0},
+    {"absolute path longer than its buffer",
+     {.fullPathTooLong = true, .processes = {Candidate(10, kTarget)}},
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0},
+    {"snapshot fails", {.snapshotFails = true}, InstanceStatus::Undetermined, false, {}, 0},
+    {"first entry cannot be read",
+     {.firstEntryFails = true, .processes = {Candidate(10, kTarget)}},
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0},
+    {"only unrelated processes",
+     {.processes = {Unrelated(4, L"System"), Unrelated(8, L"explorer.exe")}},
+     InstanceStatus::NotRunning,
+     false,
+     {},
+     2},
+    {"names that only resemble the image name are never opened",
+     {.processes = {Unrelated(4, L"Tavelune.exe.bak"), Unrelated(8, L"Tavelune.ex"),
+                    Unrelated(12, L"xTavelune.exe"), Unrelated(16, L"Tavel\u00FCne.exe"),
+                    Unrelated(20, L"Tavelune.exe "), Unrelated(24, L"")}},
+     InstanceStatus::NotRunning,
+     false,
+     {},
+     6},
+    {"image name in capitals is a candidate",
+     {.processes = {Unrelated(4, L"TAVELUNE.EXE")}},
+     InstanceStatus::Running,
+     false,
+     {4},
+     1},
+    {"only candidate ended after the snapshot",
+     {.processes = {Vanished(10)}},
+     InstanceStatus::NotRunning,
+     false,
+     {10},
+     1},
+    {"ended candidate, then a match",
+     {.processes = {Vanished(10), Candidate(12, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10, 12},
+     2},
+    {"image path of the only candidate cannot be read",
+     {.processes = {Unreadable(10)}},
+     InstanceStatus::Undetermined,
+     true,
+     {10},
+     1},
+    {"unreadable candidate, then a match",
+     {.processes = {Unreadable(10), Candidate(12, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10, 12},
+     2},
+    {"refused candidate, then one from elsewhere",
+     {.processes = {Refusing(10), Candidate(12, kElsewhere)}},
+     InstanceStatus::Undetermined,
+     true,
+     {10, 12},
+     2},
+    {"first match ends the walk: nothing opened or read after it",
+     {.processes = {Candidate(10, kElsewhere), Candidate(12, kTarget), Candidate(14, kTarget),
+                    Refusing(16)}},
+     InstanceStatus::Running,
+     false,
+     {10, 12},
+     2},
+    {"walk fails before any candidate",
+     {.processes = {Unrelated(4, L"System"), Candidate(10, kTarget)}, .walkFailsAt = 1},
+     InstanceStatus::Undetermined,
+     true,
+     {},
+     1},
+    {"walk fails after a candidate from elsewhere",
+     {.processes = {Candidate(10, kElsewhere), Unrelated(4, L"System"), Candidate(12, kTarget)},
+      .walkFailsAt = 2},
+     InstanceStatus::Undetermined,
+     true,
+     {10},
+     2},
+    {"walk fails with an unexpected error right after the first entry",
+     {.processes = {Candidate(10, kElsewhere), Candidate(12, kTarget)},
+      .walkFailsAt = 1,
+      .walkError = ERROR_ACCESS_DENIED},
+     InstanceStatus::Undetermined,
+     true,
+     {10},
+     1},
+    {"end of the list is no failure",
+     {.processes = {Candidate(10, kElsewhere)}, .walkFailsAt = 1, .walkError = ERROR_NO_MORE_FILES},
+     InstanceStatus::NotRunning,
+     false,
+     {10},
+     1},
+};
+
+TEST(ScanAgainstFakeSystem, AnswersAndLeavesNothingOpen) {
+  for (const ScanCase& row : kScanCases) {
+    SCOPED_TRACE(row.situation);
+    ResetFake(row.script);
+
+    InstanceStatus status = ScanInstances(kTarget);
+
+    const FakeSystem& did = Fake();
+    EXPECT_EQ(status, row.expectedStatus);
+    EXPECT_EQ(did.standardError, row.expectDiagnostic ? kDiagnostic : L"");
+    EXPECT_EQ(did.openedProcessIds, row.expectedOpened);
+    EXPECT_EQ(did.entriesDelivered, row.expectedEntriesRead);
+    EXPECT_EQ(OpenHandleCount(), 0);
+    EXPECT_LE(did.mostProcessHandlesOpen, 1);
+    EXPECT_FALSE(did.snapshotOpenWhenWritten);
+    EXPECT_EQ(did.misuses, std::vector<std::string>{});
+  }
+}
+
+// No snapshot is taken for a path that could not be made absolute.
+TEST(ScanAgainstFakeSystem, TakesNoSnapshotWithoutAnAbsolutePath) {
+  for (FakeSystem script :
+       {FakeSystem{.fullPathFails = true}, FakeSystem{.fullPathTooLong = true}}) {
+    ResetFake(script);
+    ScanInstances(L"Tavelune.exe");
+    EXPECT_FALSE(Fake().snapshotTaken);
+  }
+}
+
+}  // namespace
