@@ -157,6 +157,7 @@ TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
 
     EXPECT_EQ(WindowText(notice), kCaption);
     EXPECT_EQ(WindowText(GetDlgItem(notice, kMessageTextId)), row.text);
+    EXPECT_EQ(GetForegroundWindow(), notice);
     EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
     EXPECT_EQ(GetWindowLongW(notice, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
 
