@@ -90,8 +90,10 @@ InstanceStatus ScanInstances(const wchar_t* path) {
   }
   CloseHandle(snapshot);
 
+  // Nothing could be done about a failed write: the status still says it all.
   if (status == InstanceStatus::Undetermined) {
-    fwprintf(stderr, L"Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.\n");
+    static_cast<void>(
+        fwprintf(stderr, L"Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.\n"));
   }
   return status;
 }

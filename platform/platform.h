@@ -19,10 +19,11 @@ using UINT = unsigned int;
 using ULONG_PTR = std::uintptr_t;
 using WCHAR = wchar_t;
 using HANDLE = void*;
-using HWND = struct HWND__*;
+using HWND = struct HWND__*;  // NOLINT: the reserved name is Windows' own
 
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
+// NOLINTNEXTLINE(performance-no-int-to-ptr): Windows defines it as the handle with all bits set.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
 constexpr DWORD MAX_PATH = 260;
@@ -61,6 +62,6 @@ DWORD GetLastError();
 int MessageBoxW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);
 
 // msvcrt's comparison that folds only 'A' to 'Z'; glibc has no such function.
-int _wcsicmp(const WCHAR* left, const WCHAR* right);  // NOLINT(bugprone-reserved-identifier)
+int _wcsicmp(const WCHAR* left, const WCHAR* right);  // NOLINT: msvcrt's name
 
 #endif

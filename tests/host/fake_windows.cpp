@@ -179,7 +179,7 @@ BOOL CloseHandle(HANDLE object) {
 
 DWORD GetLastError() { return lastError; }
 
-int _wcsicmp(const WCHAR* left, const WCHAR* right) {  // NOLINT(bugprone-reserved-identifier)
+int _wcsicmp(const WCHAR* left, const WCHAR* right) {  // NOLINT: msvcrt's name
   auto fold = [](WCHAR c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
   for (;; ++left, ++right) {
     WCHAR l = fold(*left);
