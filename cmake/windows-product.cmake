@@ -3,6 +3,21 @@
 target_compile_definitions(tool_options INTERFACE
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN __USE_MINGW_ANSI_STDIO=0)
 
+# How a shipped image is made: small, stripped, with ASLR (64-bit) and DEP, and reproducible (no
+# link timestamp, no build folder in any path), with MinGW's runtime linked in statically.
+add_library(windows_image_options INTERFACE)
+target_compile_options(windows_image_options INTERFACE
+  -Os -ffunction-sections -fdata-sections
+  -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+target_link_options(windows_image_options INTERFACE
+  -municode -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+  -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
+target_link_libraries(tool_options INTERFACE windows_image_options)
+
 add_executable(tavelune-helper app/main.cpp)
 target_link_libraries(tavelune-helper PRIVATE instance_check notice tool_options)
-target_link_options(tavelune-helper PRIVATE -municode -static)
+
+# The floor the helper is measured against: built the same way, bound to the same three DLLs,
+# and doing nothing.
+add_executable(floor bench/floor.cpp)
+target_link_libraries(floor PRIVATE tool_options)

@@ -37,6 +37,7 @@ function(add_windows_test name)
   set_property(TEST ${name} PROPERTY TIMEOUT 600)
 endfunction()
 
+add_windows_test(image_test)
 add_windows_test(command_line_test)
 add_windows_test(scan_test)
 add_windows_test(notice_test DISPLAY)

@@ -1,0 +1,124 @@
+// The shape of the shipped executable, read from its file: what Windows loads and what it binds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "process_harness.h"
+
+namespace {
+
+std::vector<char> ReadFileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+struct Image {
+  std::vector<char> bytes;
+  const IMAGE_NT_HEADERS64* headers = nullptr;
+  std::vector<IMAGE_SECTION_HEADER> sections;
+
+  // Where a relative virtual address lies in the file; 0 where no section holds it.
+  size_t Offset(DWORD rva) const {
+    for (const IMAGE_SECTION_HEADER& section : sections) {
+      if (rva >= section.VirtualAddress && rva < section.VirtualAddress + section.SizeOfRawData) {
+        return rva - section.VirtualAddress + section.PointerToRawData;
+      }
+    }
+    return 0;
+  }
+  const char* At(DWORD rva) const { return bytes.data() + Offset(rva); }
+  IMAGE_DATA_DIRECTORY Directory(int index) const {
+    return headers->OptionalHeader.DataDirectory[index];
+  }
+};
+
+Image LoadImage(const std::wstring& path) {
+  Image image;
+  image.bytes = ReadFileBytes(path);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.bytes.data());
+  image.headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.bytes.data() + dos->e_lfanew);
+  const IMAGE_SECTION_HEADER* first = IMAGE_FIRST_SECTION(image.headers);
+  image.sections.assign(first, first + image.headers->FileHeader.NumberOfSections);
+  return image;
+}
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+  return text;
+}
+
+class HelperImage : public testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = LoadImage(HelperPath());
+    ASSERT_GT(image_.bytes.size(), 1024u);
+    ASSERT_EQ(reinterpret_cast<const IMAGE_DOS_HEADER*>(image_.bytes.data())->e_magic,
+              IMAGE_DOS_SIGNATURE);
+    ASSERT_EQ(image_.headers->Signature, IMAGE_NT_SIGNATURE);
+  }
+  Image image_;
+};
+
+TEST_F(HelperImage, IsA64BitConsoleProgramWithAslrAndDep) {
+  EXPECT_EQ(image_.headers->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(image_.headers->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+  EXPECT_EQ(image_.headers->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
+  const WORD hardening = IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA |
+                         IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
+  EXPECT_EQ(hardening, 0x0160);
+  EXPECT_EQ(image_.headers->OptionalHeader.DllCharacteristics & hardening, hardening);
+  EXPECT_GT(image_.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size, 0u) << "no relocations to move";
+  EXPECT_EQ(image_.headers->FileHeader.TimeDateStamp, 0u) << "a link time makes builds differ";
+}
+
+TEST_F(HelperImage, CarriesNoResources) {
+  for (const IMAGE_SECTION_HEADER& section : image_.sections) {
+    EXPECT_STRNE(std::string(reinterpret_cast<const char*>(section.Name), 8).c_str(), ".rsrc");
+  }
+  EXPECT_EQ(image_.Directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).Size, 0u);
+}
+
+// Only DLLs on the system's KnownDLLs list, bound at load: nothing beside the executable can be
+// planted in their place, and nothing is looked up later.
+TEST_F(HelperImage, ImportsFromTheThreeSystemDllsOnlyAndLoadsNothingLater) {
+  EXPECT_EQ(image_.Directory(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT).Size, 0u);
+
+  std::set<std::string> dlls;
+  std::set<std::string> functions;
+  DWORD importsRva = image_.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress;
+  ASSERT_NE(image_.Offset(importsRva), 0u);
+  for (const auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image_.At(importsRva));
+       import->Name != 0; ++import) {
+    dlls.insert(Upper(image_.At(import->Name)));
+    DWORD thunks =
+        import->OriginalFirstThunk != 0 ? import->OriginalFirstThunk : import->FirstThunk;
+    for (const auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA64*>(image_.At(thunks));
+         thunk->u1.AddressOfData != 0; ++thunk) {
+      ASSERT_FALSE(IMAGE_SNAP_BY_ORDINAL64(thunk->u1.Ordinal)) << "import by ordinal";
+      const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+          image_.At(static_cast<DWORD>(thunk->u1.AddressOfData)));
+      functions.insert(reinterpret_cast<const char*>(byName->Name));
+    }
+  }
+
+  EXPECT_EQ(dlls, (std::set<std::string>{"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL"}));
+  for (const char* loader : {"LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW",
+                             "GetProcAddress", "LdrLoadDll", "LdrGetProcedureAddress"}) {
+    EXPECT_EQ(functions.count(loader), 0u) << loader;
+  }
+  // The calls the tool makes are bound here, so a system without one refuses to start it.
+  for (const char* needed : {"CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
+                             "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW",
+                             "MessageBoxW", "fwprintf", "_wcsicmp", "wcscmp"}) {
+    EXPECT_EQ(functions.count(needed), 1u) << needed;
+  }
+}
+
+}  // namespace
