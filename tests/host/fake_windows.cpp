@@ -1,5 +1,6 @@
 #include "fake_windows.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -16,6 +17,7 @@ struct OpenHandle {
 };
 
 FakeSystem fake;
+std::map<DWORD, std::size_t> processIndex;  // process id to its place in fake.processes
 std::map<HANDLE, OpenHandle> openHandles;
 std::size_t nextHandle = 0x100;
 std::size_t cursor = 0;
@@ -44,8 +46,9 @@ void Misuse(const std::string& what) { fake.misuses.push_back(what); }
 BOOL Deliver(PROCESSENTRY32W* entry) {
   const FakeProcess& process = fake.processes[cursor];
   entry->th32ProcessID = process.processId;
-  std::wstring name = process.exeFile.substr(0, MAX_PATH - 1);
-  std::wmemcpy(entry->szExeFile, name.c_str(), name.size() + 1);
+  std::size_t length = std::min<std::size_t>(process.exeFile.size(), MAX_PATH - 1);
+  std::wmemcpy(entry->szExeFile, process.exeFile.data(), length);
+  entry->szExeFile[length] = L'\0';
   ++fake.entriesDelivered;
   return TRUE;
 }
@@ -56,9 +59,33 @@ FakeSystem& Fake() { return fake; }
 
 void ResetFake(FakeSystem script) {
   fake = std::move(script);
+  processIndex.clear();
+  for (std::size_t i = 0; i < fake.processes.size(); ++i) {
+    processIndex.emplace(fake.processes[i].processId, i);
+  }
+  RewindFake();
+}
+
+namespace {
+
+const FakeProcess* FindProcess(DWORD processId) {
+  auto found = processIndex.find(processId);
+  return found == processIndex.end() ? nullptr : &fake.processes[found->second];
+}
+
+}  // namespace
+
+void RewindFake() {
   openHandles.clear();
   cursor = 0;
   lastError = 0;
+  fake.snapshotTaken = false;
+  fake.entriesDelivered = 0;
+  fake.openedProcessIds.clear();
+  fake.standardError.clear();
+  fake.snapshotOpenWhenWritten = false;
+  fake.mostProcessHandlesOpen = 0;
+  fake.misuses.clear();
 }
 
 int OpenHandleCount() { return static_cast<int>(openHandles.size()); }
@@ -131,18 +158,12 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId) {
     Misuse("OpenProcess with more than the right to query the image path, or inheritable");
   }
   fake.openedProcessIds.push_back(processId);
-  for (const FakeProcess& process : fake.processes) {
-    if (process.processId != processId) {
-      continue;
-    }
-    if (process.openError != 0) {
-      lastError = process.openError;
-      return nullptr;
-    }
-    return NewHandle(HandleKind::Process, processId);
+  const FakeProcess* process = FindProcess(processId);
+  if (process == nullptr || process->openError != 0) {
+    lastError = process == nullptr ? ERROR_INVALID_PARAMETER : process->openError;
+    return nullptr;
   }
-  lastError = ERROR_INVALID_PARAMETER;
-  return nullptr;
+  return NewHandle(HandleKind::Process, processId);
 }
 
 BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWORD* size) {
@@ -153,20 +174,14 @@ BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWO
   if (flags != 0 || *size != 32768) {
     Misuse("QueryFullProcessImageNameW asking for the native form or with another length");
   }
-  DWORD processId = openHandles[process].processId;
-  for (const FakeProcess& candidate : fake.processes) {
-    if (candidate.processId != processId) {
-      continue;
-    }
-    if (candidate.queryFails) {
-      lastError = ERROR_INSUFFICIENT_BUFFER;
-      return FALSE;
-    }
-    std::wmemcpy(exeName, candidate.imagePath.c_str(), candidate.imagePath.size() + 1);
-    *size = static_cast<DWORD>(candidate.imagePath.size());
-    return TRUE;
+  const FakeProcess* candidate = FindProcess(openHandles[process].processId);
+  if (candidate->queryFails) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return FALSE;
   }
-  return FALSE;
+  std::wmemcpy(exeName, candidate->imagePath.c_str(), candidate->imagePath.size() + 1);
+  *size = static_cast<DWORD>(candidate->imagePath.size());
+  return TRUE;
 }
 
 BOOL CloseHandle(HANDLE object) {

@@ -43,6 +43,9 @@ struct FakeSystem {
 // Starts the fake afresh on `script`, with no handle open.
 void ResetFake(FakeSystem script);
 
+// Forgets what the scan did and closes every handle, keeping the script.
+void RewindFake();
+
 // The script and what the scan did since the last reset.
 FakeSystem& Fake();
 

@@ -1,9 +1,18 @@
 # Host tests: the scan compiled unchanged against a scripted fake of the Windows functions.
 add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-# The fake comes with the test's own sources, not from an archive, so that its fwprintf is the one
-# the scan's call binds to.
-add_executable(host_scan_test tests/host/scan_test.cpp tests/host/fake_windows.cpp)
-target_include_directories(host_scan_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(host_scan_test PRIVATE instance_check GTest::gtest_main)
+# Object files, not an archive: the fake's fwprintf must be linked in to be the one the scan's call
+# binds to, although nothing names it.
+add_library(fake_windows OBJECT tests/host/fake_windows.cpp)
+target_include_directories(fake_windows PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} tests/host)
+
+add_executable(host_scan_test tests/host/scan_test.cpp)
+target_link_libraries(host_scan_test PRIVATE instance_check fake_windows GTest::gtest_main)
 add_test(NAME host_scan_test COMMAND host_scan_test)
+
+option(TAVELUNE_BENCHMARKS "Build the host benchmark of the scan (run by scripts/bench)" OFF)
+if(TAVELUNE_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+  add_executable(scan_benchmark bench/scan_benchmark.cpp)
+  target_link_libraries(scan_benchmark PRIVATE instance_check fake_windows benchmark::benchmark)
+endif()

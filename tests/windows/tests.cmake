@@ -10,7 +10,7 @@ add_executable(stand_in tests/windows/stand_in.cpp)
 target_link_options(stand_in PRIVATE -municode -static)
 
 add_library(windows_test_support STATIC tests/windows/process_harness.cpp)
-target_link_libraries(windows_test_support PUBLIC GTest::gtest)
+target_include_directories(windows_test_support PUBLIC tests/windows)
 target_compile_definitions(windows_test_support PUBLIC UNICODE _UNICODE)
 
 # A test program for the helper. `DISPLAY`: run it on a virtual X display; otherwise it runs with
@@ -18,7 +18,7 @@ target_compile_definitions(windows_test_support PUBLIC UNICODE _UNICODE)
 function(add_windows_test name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "DISPLAY" "" "")
   add_executable(${name} tests/windows/${name}.cpp)
-  target_link_libraries(${name} PRIVATE windows_test_support GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE windows_test_support GTest::gtest GTest::gtest_main)
   target_link_options(${name} PRIVATE -static)
   add_dependencies(${name} tavelune-helper stand_in)
 
@@ -41,3 +41,9 @@ add_windows_test(image_test)
 add_windows_test(command_line_test)
 add_windows_test(scan_test)
 add_windows_test(notice_test DISPLAY)
+
+# Run by hand through scripts/bench, not by the test suite.
+add_executable(bench_driver bench/bench_driver.cpp)
+target_link_libraries(bench_driver PRIVATE windows_test_support)
+target_link_options(bench_driver PRIVATE -municode -static)
+add_dependencies(bench_driver tavelune-helper floor stand_in)
