@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const wchar_t* kCaption = L"KTQ - Aktualisierung angehalten";
-
 // The dialog manager gives a message box's text control this id.
 constexpr int kMessageTextId = 0xFFFF;
 
@@ -25,21 +23,6 @@ const NoticeCase kNoticeCases[] = {
     {"text outside ASCII", L"Gr\u00F6\u00DFe \u00C4nderung \u65E5\u672C"},
     {"two lines", L"Erste Zeile\nZweite Zeile"},
 };
-
-HWND FindNotice(DWORD processId) {
-  for (int attempt = 0; attempt < 300; ++attempt) {
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, L"#32770", kCaption)) != nullptr) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(window, &owner);
-      if (owner == processId && IsWindowVisible(window) != FALSE) {
-        return window;
-      }
-    }
-    Sleep(100);
-  }
-  return nullptr;
-}
 
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -148,14 +131,14 @@ TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
   for (const NoticeCase& row : kNoticeCases) {
     SCOPED_TRACE(row.situation);
     StartedHelper started = StartHelper({L"--error", row.text});
-    HWND notice = FindNotice(GetProcessId(started.process));
+    HWND notice = FindNotice(GetProcessId(started.process), 30000);
     if (notice == nullptr) {
       ADD_FAILURE() << "no notice appeared";
       FinishHelper(started, 0);
       continue;
     }
 
-    EXPECT_EQ(WindowText(notice), kCaption);
+    EXPECT_EQ(WindowText(notice), kNoticeCaption);
     EXPECT_EQ(WindowText(GetDlgItem(notice, kMessageTextId)), row.text);
     EXPECT_EQ(GetForegroundWindow(), notice);
     EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);

@@ -48,7 +48,14 @@ std::wstring ExecutableDirectory() {
   return path.substr(0, path.find_last_of(L'\\'));
 }
 
-std::wstring HelperPath() { return ExecutableDirectory() + L"\\tavelune-helper.exe"; }
+std::wstring HelperPath() {
+  wchar_t chosen[32768];
+  DWORD length = GetEnvironmentVariableW(L"TAVELUNE_HELPER", chosen, 32768);
+  if (length > 0 && length < 32768) {
+    return chosen;
+  }
+  return ExecutableDirectory() + L"\\tavelune-helper.exe";
+}
 
 std::wstring StandInPath() { return ExecutableDirectory() + L"\\stand_in.exe"; }
 
@@ -127,6 +134,34 @@ HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds) {
 HelperRun RunHelper(const std::vector<std::wstring>& arguments,
                     const std::wstring& workingDirectory) {
   return FinishHelper(StartHelper(arguments, workingDirectory));
+}
+
+HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds) {
+  for (DWORD waited = 0;; waited += 100) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"#32770", kNoticeCaption)) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      if (owner == processId && IsWindowVisible(window) != FALSE) {
+        return window;
+      }
+    }
+    if (waited >= timeoutMilliseconds) {
+      return nullptr;
+    }
+    Sleep(100);
+  }
+}
+
+HelperRun RunHelperDismissingNotice(const std::vector<std::wstring>& arguments) {
+  StartedHelper started = StartHelper(arguments);
+  if (WaitForSingleObject(started.process, 2000) == WAIT_TIMEOUT) {
+    HWND notice = FindNotice(GetProcessId(started.process), 10000);
+    if (notice != nullptr) {
+      PostMessageW(notice, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+  }
+  return FinishHelper(started);
 }
 
 StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {

@@ -29,6 +29,7 @@ struct StandIn {
 };
 
 std::wstring ExecutableDirectory();
+// The helper beside the test program, or the one that TAVELUNE_HELPER names (a signed copy, say).
 std::wstring HelperPath();
 std::wstring StandInPath();
 
@@ -42,10 +43,19 @@ HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds = 60000)
 HelperRun RunHelper(const std::vector<std::wstring>& arguments,
                     const std::wstring& workingDirectory = L"");
 
+// The notice that `processId` shows, once it is visible; nullptr if none appears in time.
+HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds);
+
+// Runs the helper to its end. Where it shows a notice (a display is there), the notice is
+// dismissed with OK, as a user would.
+HelperRun RunHelperDismissingNotice(const std::vector<std::wstring>& arguments);
+
 // `denyAll`: the process is created with a DACL that grants nobody any access, so OpenProcess on
 // it fails with ERROR_ACCESS_DENIED. Returns once the stand-in runs its own code.
 StandIn StartStandIn(const std::wstring& imagePath, bool denyAll);
 void StopStandIn(StandIn& standIn);
+
+constexpr const wchar_t* kNoticeCaption = L"KTQ - Aktualisierung angehalten";
 
 // The diagnostic line exactly as it must reach standard error.
 inline const std::string kDiagnosticBytes =
