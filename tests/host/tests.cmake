@@ -1,5 +1,5 @@
 # Host tests: the scan compiled unchanged against a scripted fake of the Windows functions.
-add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(cmake/googletest.cmake)
 
 # Object files, not an archive: the fake's fwprintf must be linked in to be the one the scan's call
 # binds to, although nothing names it.

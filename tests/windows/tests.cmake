@@ -1,10 +1,7 @@
 # Windows test programs. Cross-built, they run under Wine through CMAKE_CROSSCOMPILING_EMULATOR,
 # each in a Wine prefix of its own whose wineserver stops when the program ends; built on Windows,
 # they run as they are.
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(cmake/googletest.cmake)
 
 add_executable(stand_in tests/windows/stand_in.cpp)
 target_link_options(stand_in PRIVATE -municode -static)
@@ -47,3 +44,10 @@ add_executable(bench_driver bench/bench_driver.cpp)
 target_link_libraries(bench_driver PRIVATE windows_test_support)
 target_link_options(bench_driver PRIVATE -municode -static)
 add_dependencies(bench_driver tavelune-helper floor stand_in)
+
+# Signing a copy of the helper, on the build machine (needs openssl and osslsigncode).
+if(CMAKE_CROSSCOMPILING)
+  add_test(NAME signing_test
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/signing/sign_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  set_property(TEST signing_test PROPERTY TIMEOUT 600)
+endif()

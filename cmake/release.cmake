@@ -1,0 +1,29 @@
+# Installing and packaging the helper: `cmake --install` puts the executable under bin/, and the
+# `package` target makes tavelune-helper-<version>-win64.zip with it, the README and the licence,
+# and writes SHA256SUMS for the zip and the executable beside it.
+# Authenticode signing after the link, only when a certificate is given; the password is read from
+# TAVELUNE_SIGNING_PASSWORD in the environment when the build runs.
+set(TAVELUNE_SIGNING_CERTIFICATE "$ENV{TAVELUNE_SIGNING_CERTIFICATE}"
+    CACHE FILEPATH "PKCS#12 file to sign the executable with; empty: leave it unsigned")
+set(TAVELUNE_SIGNING_TIMESTAMP_URL "$ENV{TAVELUNE_SIGNING_TIMESTAMP_URL}"
+    CACHE STRING "RFC 3161 time-stamping server for the signature; empty: none")
+if(TAVELUNE_SIGNING_CERTIFICATE)
+  add_custom_command(TARGET tavelune-helper POST_BUILD
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/sign-exe $<TARGET_FILE:tavelune-helper>
+            ${TAVELUNE_SIGNING_CERTIFICATE} "${TAVELUNE_SIGNING_TIMESTAMP_URL}"
+    VERBATIM)
+endif()
+
+install(TARGETS tavelune-helper RUNTIME DESTINATION bin)
+install(FILES README.md LICENSE DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME tavelune-helper)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME tavelune-helper-${PROJECT_VERSION}-win64)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+# The package is written where the build leaves the executable, so SHA256SUMS can name both.
+set(CPACK_TAVELUNE_HELPER_EXE ${CMAKE_BINARY_DIR}/tavelune-helper.exe)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/write-checksums.cmake)
+include(CPack)

@@ -1,0 +1,10 @@
+# Runs after CPack, before the package is moved out of its staging folder: writes SHA256SUMS into
+# the package directory, in the form `sha256sum -c` reads, for the package and the executable,
+# which the build leaves in that same directory.
+list(GET CPACK_PACKAGE_FILES 0 staged)
+get_filename_component(packageName ${staged} NAME)
+file(SHA256 ${staged} packageHash)
+file(SHA256 ${CPACK_TAVELUNE_HELPER_EXE} helperHash)
+file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS
+     "${packageHash}  ${packageName}\n${helperHash}  tavelune-helper.exe\n")
+message(STATUS "Checksums written to ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
