@@ -127,6 +127,18 @@ std::wstring StockIconShown(HWND iconControl) {
   return closest;
 }
 
+// A window that has just appeared may not be painted or activated yet: look again for a while.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (condition()) {
+      return true;
+    }
+    Sleep(100);
+  }
+  return false;
+}
+
 TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
   for (const NoticeCase& row : kNoticeCases) {
     SCOPED_TRACE(row.situation);
@@ -140,7 +152,8 @@ TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
 
     EXPECT_EQ(WindowText(notice), kNoticeCaption);
     EXPECT_EQ(WindowText(GetDlgItem(notice, kMessageTextId)), row.text);
-    EXPECT_EQ(GetForegroundWindow(), notice);
+    EXPECT_TRUE(Eventually([&] { return GetForegroundWindow() == notice; }))
+        << "the notice never came to the foreground";
     EXPECT_EQ(GetWindow(notice, GW_OWNER), nullptr);
     EXPECT_EQ(GetWindowLongW(notice, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
 
@@ -150,7 +163,9 @@ TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
     EXPECT_EQ(GetDlgCtrlID(parts.buttons[0]), IDOK);
     EXPECT_EQ(WindowText(parts.buttons[0]), L"OK");
     ASSERT_EQ(parts.icons.size(), 1u);
-    EXPECT_EQ(StockIconShown(parts.icons[0]), L"error");
+    std::wstring icon;
+    Eventually([&] { return (icon = StockIconShown(parts.icons[0])) == L"error"; });
+    EXPECT_EQ(icon, L"error");
 
     // It waits for the user: still there a second later.
     EXPECT_EQ(WaitForSingleObject(started.process, 1000), static_cast<DWORD>(WAIT_TIMEOUT));

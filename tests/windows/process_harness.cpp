@@ -39,6 +39,25 @@ HANDLE OpenNulInput() {
   std::abort();
 }
 
+// Starts `program` with these standard handles, which it inherits; returns its process handle.
+HANDLE StartWithStandardHandles(const std::wstring& program, std::wstring commandLine, HANDLE input,
+                                HANDLE output, HANDLE error, SECURITY_ATTRIBUTES* processSecurity,
+                                const wchar_t* workingDirectory) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  PROCESS_INFORMATION info{};
+  if (CreateProcessW(program.c_str(), commandLine.data(), processSecurity, nullptr, TRUE, 0,
+                     nullptr, workingDirectory, &startup, &info) == FALSE) {
+    Fail("CreateProcessW");
+  }
+  CloseHandle(info.hThread);
+  return info.hProcess;
+}
+
 }  // namespace
 
 std::wstring ExecutableDirectory() {
@@ -93,25 +112,12 @@ StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
     Fail("CreatePipe");
   }
   HANDLE input = OpenNulInput();
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = outputWrite;
-  startup.hStdError = errorWrite;
-  PROCESS_INFORMATION info{};
-  BOOL created = CreateProcessW(
-      HelperPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-      workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info);
+  started.process =
+      StartWithStandardHandles(HelperPath(), commandLine, input, outputWrite, errorWrite, nullptr,
+                               workingDirectory.empty() ? nullptr : workingDirectory.c_str());
   CloseHandle(input);
   CloseHandle(outputWrite);
   CloseHandle(errorWrite);
-  if (created == FALSE) {
-    Fail("CreateProcessW of the helper");
-  }
-  CloseHandle(info.hThread);
-  started.process = info.hProcess;
   return started;
 }
 
@@ -181,25 +187,12 @@ StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
     Fail("ConvertStringSecurityDescriptorToSecurityDescriptorW");
   }
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = inputRead;
-  startup.hStdOutput = outputWrite;
-  startup.hStdError = outputWrite;
-  PROCESS_INFORMATION info{};
-  std::wstring commandLine = QuoteArgument(imagePath);
-  BOOL created =
-      CreateProcessW(imagePath.c_str(), commandLine.data(), denyAll ? &processSecurity : nullptr,
-                     nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+  standIn.process =
+      StartWithStandardHandles(imagePath, QuoteArgument(imagePath), inputRead, outputWrite,
+                               outputWrite, denyAll ? &processSecurity : nullptr, nullptr);
   LocalFree(processSecurity.lpSecurityDescriptor);
   CloseHandle(inputRead);
   CloseHandle(outputWrite);
-  if (created == FALSE) {
-    Fail("CreateProcessW of the stand-in");
-  }
-  CloseHandle(info.hThread);
-  standIn.process = info.hProcess;
 
   char ready = 0;
   DWORD count = 0;
