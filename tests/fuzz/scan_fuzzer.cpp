@@ -34,26 +34,35 @@ std::wstring ConsumeText(FuzzedDataProvider& input, std::size_t mostUnits) {
 
 std::wstring ConsumeExeFile(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 4)) {
-    case 0: return L"Tavelune.exe";
-    case 1: return L"tAVELUNE.EXE";
-    case 2: return L"svchost.exe";
-    case 3: return L"Tavelune.exe" + ConsumeText(input, 3);
-    default: return ConsumeText(input, 300);
+    case 0:
+      return L"Tavelune.exe";
+    case 1:
+      return L"tAVELUNE.EXE";
+    case 2:
+      return L"svchost.exe";
+    case 3:
+      return L"Tavelune.exe" + ConsumeText(input, 3);
+    default:
+      return ConsumeText(input, 300);
   }
 }
 
 std::wstring ConsumeImagePath(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange(0, 3)) {
-    case 0: return kTarget;
-    case 1: return L"c:\\APPS\\tavelune\\TAVELUNE.exe";
-    case 2: return L"C:\\Work\\Tavelune.exe";
-    default: return ConsumeText(input, 40);
+    case 0:
+      return kTarget;
+    case 1:
+      return L"c:\\APPS\\tavelune\\TAVELUNE.exe";
+    case 2:
+      return L"C:\\Work\\Tavelune.exe";
+    default:
+      return ConsumeText(input, 40);
   }
 }
 
 DWORD ConsumeError(FuzzedDataProvider& input, DWORD usual) {
-  const DWORD kErrors[] = {usual, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED,
-                           ERROR_NO_MORE_FILES, ERROR_INVALID_HANDLE};
+  const DWORD kErrors[] = {usual, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED, ERROR_NO_MORE_FILES,
+                           ERROR_INVALID_HANDLE};
   return input.ConsumeBool() ? input.PickValueInArray(kErrors) : input.ConsumeIntegral<DWORD>();
 }
 
