@@ -1,6 +1,7 @@
 # Installing and packaging the helper: `cmake --install` puts the executable under bin/, and the
 # `package` target makes tavelune-helper-<version>-win64.zip with it, the README and the licence,
 # and writes SHA256SUMS for the zip and the executable beside it.
+
 # Authenticode signing after the link, only when a certificate is given; the password is read from
 # TAVELUNE_SIGNING_PASSWORD in the environment when the build runs.
 set(TAVELUNE_SIGNING_CERTIFICATE "$ENV{TAVELUNE_SIGNING_CERTIFICATE}"
