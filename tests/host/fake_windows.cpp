@@ -43,6 +43,12 @@ bool IsOpen(HANDLE handle, HandleKind kind) {
 
 void Misuse(const std::string& what) { fake.misuses.push_back(what); }
 
+void Called(const char* function) {
+  if (fake.logCalls) {
+    fake.calls.emplace_back(function);
+  }
+}
+
 BOOL Deliver(PROCESSENTRY32W* entry) {
   const FakeProcess& process = fake.processes[cursor];
   entry->th32ProcessID = process.processId;
@@ -86,11 +92,13 @@ void RewindFake() {
   fake.snapshotOpenWhenWritten = false;
   fake.mostProcessHandlesOpen = 0;
   fake.misuses.clear();
+  fake.calls.clear();
 }
 
 int OpenHandleCount() { return static_cast<int>(openHandles.size()); }
 
 DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart) {
+  Called("GetFullPathNameW");
   if (bufferLength != 32768 || filePart != nullptr) {
     Misuse("GetFullPathNameW with another buffer length or a file-part pointer");
   }
@@ -111,6 +119,7 @@ DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
 }
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+  Called("CreateToolhelp32Snapshot");
   if (flags != TH32CS_SNAPPROCESS || processId != 0) {
     Misuse("CreateToolhelp32Snapshot for anything but all processes");
   }
@@ -123,6 +132,7 @@ HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
 }
 
 BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry) {
+  Called("Process32FirstW");
   if (!IsOpen(snapshot, HandleKind::Snapshot)) {
     Misuse("Process32FirstW on a handle that is no open snapshot");
   }
@@ -138,6 +148,7 @@ BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry) {
 }
 
 BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry) {
+  Called("Process32NextW");
   if (!IsOpen(snapshot, HandleKind::Snapshot)) {
     Misuse("Process32NextW on a handle that is no open snapshot");
   }
@@ -154,6 +165,7 @@ BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry) {
 }
 
 HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId) {
+  Called("OpenProcess");
   if (desiredAccess != PROCESS_QUERY_LIMITED_INFORMATION || inheritHandle != FALSE) {
     Misuse("OpenProcess with more than the right to query the image path, or inheritable");
   }
@@ -167,6 +179,7 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId) {
 }
 
 BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWORD* size) {
+  Called("QueryFullProcessImageNameW");
   if (!IsOpen(process, HandleKind::Process)) {
     Misuse("QueryFullProcessImageNameW on a handle that is no open process");
     return FALSE;
@@ -185,6 +198,7 @@ BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWO
 }
 
 BOOL CloseHandle(HANDLE object) {
+  Called("CloseHandle");
   if (openHandles.erase(object) == 0) {
     Misuse("CloseHandle on a handle that is not open");
     return FALSE;
@@ -193,6 +207,18 @@ BOOL CloseHandle(HANDLE object) {
 }
 
 DWORD GetLastError() { return lastError; }
+
+BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
+  Called(directoryFlags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? "SetDefaultDllDirectories(System32)"
+                                                        : "SetDefaultDllDirectories(other)");
+  return TRUE;
+}
+
+// What the notice shows is checked on a real display; here only that it is called.
+int MessageBoxW(HWND /*owner*/, const WCHAR* /*text*/, const WCHAR* /*caption*/, UINT /*type*/) {
+  Called("MessageBoxW");
+  return 1;
+}
 
 int _wcsicmp(const WCHAR* left, const WCHAR* right) {  // NOLINT: msvcrt's name
   auto fold = [](WCHAR c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };

@@ -1,4 +1,4 @@
-// A scripted stand-in for the Windows functions the scan calls. A test loads a script with
+// A scripted stand-in for the Windows functions the tool calls. A test loads a script with
 // ResetFake(), runs the scan, and reads back from Fake() what the scan did.
 #pragma once
 
@@ -29,6 +29,7 @@ struct FakeSystem {
   // Process32NextW fails with walkError instead of delivering the entry at this index.
   std::size_t walkFailsAt = kWalkNeverFails;
   DWORD walkError = ERROR_INVALID_HANDLE;
+  bool logCalls = false;  // keep `calls`; off where the fake is timed or fuzzed
 
   // What the scan did.
   bool snapshotTaken = false;
@@ -38,6 +39,7 @@ struct FakeSystem {
   bool snapshotOpenWhenWritten = false;
   int mostProcessHandlesOpen = 0;
   std::vector<std::string> misuses;  // calls the scan must never make, in words
+  std::vector<std::string> calls;    // every Windows function called, in order, when logCalls
 };
 
 // Starts the fake afresh on `script`, with no handle open.

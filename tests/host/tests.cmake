@@ -1,4 +1,4 @@
-# Host tests: the scan compiled unchanged against a scripted fake of the Windows functions.
+# Host tests: the tool's code compiled unchanged against a scripted fake of the Windows functions.
 include(cmake/googletest.cmake)
 
 # Object files, not an archive: the fake's fwprintf must be linked in to be the one the scan's call
@@ -9,6 +9,15 @@ target_include_directories(fake_windows PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} tests
 add_executable(host_scan_test tests/host/scan_test.cpp)
 target_link_libraries(host_scan_test PRIVATE instance_check fake_windows GTest::gtest_main)
 add_test(NAME host_scan_test COMMAND host_scan_test)
+
+# The entry point, compiled as the product compiles it, against the same fake.
+add_library(host_entry_point OBJECT app/main.cpp)
+target_include_directories(host_entry_point PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(host_entry_point PRIVATE tool_options)
+add_executable(host_dispatch_test tests/host/dispatch_test.cpp)
+target_link_libraries(host_dispatch_test
+  PRIVATE host_entry_point instance_check notice fake_windows GTest::gtest_main)
+add_test(NAME host_dispatch_test COMMAND host_dispatch_test)
 
 option(TAVELUNE_BENCHMARKS "Build the host benchmark of the scan (run by scripts/bench)" OFF)
 if(TAVELUNE_BENCHMARKS)

@@ -114,9 +114,10 @@ TEST_F(HelperImage, ImportsFromTheThreeSystemDllsOnlyAndLoadsNothingLater) {
     EXPECT_EQ(functions.count(loader), 0u) << loader;
   }
   // The calls the tool makes are bound here, so a system without one refuses to start it.
-  for (const char* needed : {"CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
-                             "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW",
-                             "MessageBoxW", "fwprintf", "_wcsicmp", "wcscmp"}) {
+  for (const char* needed :
+       {"SetDefaultDllDirectories", "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
+        "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "MessageBoxW", "fwprintf",
+        "_wcsicmp", "wcscmp"}) {
     EXPECT_EQ(functions.count(needed), 1u) << needed;
   }
 }

@@ -1,0 +1,53 @@
+// The entry point against the fake: the library search is restricted before anything else, and
+// each command-line shape then makes exactly the calls of its mode.
+#include <gtest/gtest.h>
+
+#include "fake_windows.h"
+
+int wmain(int argc, wchar_t* argv[]);
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const std::string kRestrict = "SetDefaultDllDirectories(System32)";
+// The scan over the one process below, which runs from elsewhere.
+const Calls kScanCalls = {kRestrict,         "GetFullPathNameW", "CreateToolhelp32Snapshot",
+                          "Process32FirstW", "OpenProcess",      "QueryFullProcessImageNameW",
+                          "CloseHandle",     "Process32NextW",   "CloseHandle"};
+
+struct DispatchCase {
+  const char* situation;
+  std::vector<std::wstring> arguments;
+  int expectedStatus;
+  Calls expectedCalls;
+};
+
+const DispatchCase kDispatchCases[] = {
+    {"no argument", {}, 20, {kRestrict}},
+    {"one path", {L"C:\\Apps\\Tavelune.exe"}, 0, kScanCalls},
+    {"option alone is a path", {L"--error"}, 0, kScanCalls},
+    {"option and text", {L"--error", L"Text"}, 0, {kRestrict, "MessageBoxW"}},
+    {"option in capitals", {L"--ERROR", L"Text"}, 20, {kRestrict}},
+    {"option and two texts", {L"--error", L"a", L"b"}, 20, {kRestrict}},
+};
+
+TEST(Dispatch, RestrictsTheLibrarySearchFirstThenCallsOneMode) {
+  for (const DispatchCase& row : kDispatchCases) {
+    SCOPED_TRACE(row.situation);
+    ResetFake({.processes = {{10, L"Tavelune.exe", L"D:\\Old\\Tavelune.exe"}}, .logCalls = true});
+    std::vector<std::wstring> arguments = {L"tavelune-helper.exe"};
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    std::vector<wchar_t*> argv;
+    for (std::wstring& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    EXPECT_EQ(wmain(static_cast<int>(arguments.size()), argv.data()), row.expectedStatus);
+    EXPECT_EQ(Fake().calls, row.expectedCalls);
+    EXPECT_EQ(OpenHandleCount(), 0);
+  }
+}
+
+}  // namespace
