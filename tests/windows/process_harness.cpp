@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include "integration/c/tavelune_helper_client.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -79,21 +81,8 @@ std::wstring HelperPath() {
 std::wstring StandInPath() { return ExecutableDirectory() + L"\\stand_in.exe"; }
 
 std::wstring QuoteArgument(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote are escaped, and so is the quote; elsewhere they stand as they
-    // are.
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  quoted += L'"';
+  std::wstring quoted(TaveluneHelper_Quote(argument.c_str(), nullptr), L'\0');
+  TaveluneHelper_Quote(argument.c_str(), quoted.data());
   return quoted;
 }
 
@@ -148,7 +137,7 @@ HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds) {
     while ((window = FindWindowExW(nullptr, window, L"#32770", kNoticeCaption)) != nullptr) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
-      if (owner == processId && IsWindowVisible(window) != FALSE) {
+      if ((processId == 0 || owner == processId) && IsWindowVisible(window) != FALSE) {
         return window;
       }
     }

@@ -43,7 +43,8 @@ HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds = 60000)
 HelperRun RunHelper(const std::vector<std::wstring>& arguments,
                     const std::wstring& workingDirectory = L"");
 
-// The notice that `processId` shows, once it is visible; nullptr if none appears in time.
+// The notice that `processId` (0: any process) shows, once it is visible; nullptr if none appears
+// in time.
 HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds);
 
 // Runs the helper to its end. Where it shows a notice (a display is there), the notice is

@@ -7,7 +7,7 @@ add_executable(stand_in tests/windows/stand_in.cpp)
 target_link_options(stand_in PRIVATE -municode -static)
 
 add_library(windows_test_support STATIC tests/windows/process_harness.cpp)
-target_include_directories(windows_test_support PUBLIC tests/windows)
+target_include_directories(windows_test_support PUBLIC tests/windows ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(windows_test_support PUBLIC UNICODE _UNICODE)
 
 # A test program for the helper. `DISPLAY`: run it on a virtual X display; otherwise it runs with
@@ -38,6 +38,12 @@ add_windows_test(image_test)
 add_windows_test(command_line_test)
 add_windows_test(scan_test)
 add_windows_test(notice_test DISPLAY)
+
+# The caller kit: started in the helper's place, the reporter says what msvcrt gave it.
+add_executable(argument_reporter tests/windows/argument_reporter.cpp)
+target_link_options(argument_reporter PRIVATE -municode -static)
+add_windows_test(caller_kit_test DISPLAY)
+add_dependencies(caller_kit_test argument_reporter)
 
 # Run by hand through scripts/bench, not by the test suite.
 add_executable(bench_driver bench/bench_driver.cpp)

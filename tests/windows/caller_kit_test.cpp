@@ -1,0 +1,163 @@
+// The caller kit (integration/) against msvcrt's own splitting and the real helper: the C header,
+// the NSIS include and its example updater, and the batch recipe.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "integration/c/tavelune_helper_client.h"
+#include "process_harness.h"
+
+namespace {
+
+// Strings that naive quoting gets wrong, each with what makes it awkward.
+struct AwkwardString {
+  const char* situation;
+  std::wstring text;
+};
+
+const AwkwardString kAwkwardStrings[] = {
+    {"empty", L""},
+    {"spaces and a tab", L"  two  words\tand a tab  "},
+    {"a lone quote", L"\""},
+    {"two quotes", L"\"\""},
+    {"quoted word", L"say \"hi\" now"},
+    {"lone backslash", L"\\"},
+    {"folder with a trailing backslash", L"C:\\Pfad\\"},
+    {"two trailing backslashes", L"C:\\Pfad\\\\"},
+    {"backslash before a quote", L"a\\\"b"},
+    {"two backslashes before a quote", L"a\\\\\"b"},
+    {"three backslashes, quote, trailing backslash", L"\\\\\\\"x\\"},
+    {"UNC path", L"\\\\server\\share\\Tavelune.exe"},
+    {"percent signs", L"100% %PATH% %%"},
+    {"cmd's special characters", L"^&|<>()!"},
+    {"umlauts", L"Bitte schlie\u00DFen Sie \u00C4rger \u00FCber Gr\u00F6\u00DFe"},
+    {"outside the BMP", L"\U0001F600 \U00010348"},
+    {"line break", L"eins\nzwei"},
+    {"the option itself", L"--error"},
+};
+
+std::wstring ReportPath() { return ExecutableDirectory() + L"\\report.bin"; }
+std::wstring ReporterPath() { return ExecutableDirectory() + L"\\argument_reporter.exe"; }
+
+// The arguments the reporter last received; {"<none>"} when it was not started.
+std::vector<std::wstring> ReportedArguments() {
+  std::ifstream file(ReportPath().c_str(), std::ios::binary);
+  if (!file) {
+    return {L"<none>"};
+  }
+  std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::wstring units(bytes.size() / sizeof(wchar_t), L'\0');
+  memcpy(units.data(), bytes.data(), units.size() * sizeof(wchar_t));
+  std::vector<std::wstring> arguments;
+  for (size_t start = 0; start < units.size();) {
+    size_t end = units.find(L'\0', start);
+    arguments.push_back(units.substr(start, end - start));
+    start = end + 1;
+  }
+  return arguments;
+}
+
+class CallerKit : public testing::Test {
+ protected:
+  void SetUp() override {
+    SetEnvironmentVariableW(L"TAVELUNE_REPORT", ReportPath().c_str());
+    ReporterEndsWith(0);
+  }
+  static void ReporterEndsWith(DWORD status) {
+    DeleteFileW(ReportPath().c_str());
+    SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", std::to_wstring(status).c_str());
+  }
+};
+
+TEST_F(CallerKit, HeaderQuotingSurvivesMsvcrtSplitting) {
+  for (const AwkwardString& row : kAwkwardStrings) {
+    SCOPED_TRACE(row.situation);
+    ReporterEndsWith(0);
+    EXPECT_EQ(TaveluneHelperCheck(ReporterPath().c_str(), row.text.c_str()), 0);
+    EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{row.text});
+    ReporterEndsWith(0);
+    EXPECT_EQ(TaveluneHelperNotice(ReporterPath().c_str(), row.text.c_str()), 0);
+    EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
+  }
+}
+
+// The longest command line CreateProcessW takes is 32,767 units with its NUL: the longest text
+// that fits is passed whole, one unit more is refused without starting anything.
+TEST_F(CallerKit, HeaderRefusesCommandLinesOverThePlatformLimit) {
+  const size_t fixed = (ReporterPath().size() + 2) + std::wstring(L" --error ").size() + 2 + 1;
+  const std::wstring longest(32767 - fixed, L'x');
+  EXPECT_EQ(TaveluneHelperNotice(ReporterPath().c_str(), longest.c_str()), 0);
+  EXPECT_TRUE(ReportedArguments() == (std::vector<std::wstring>{L"--error", longest}));
+  ReporterEndsWith(0);
+  EXPECT_EQ(TaveluneHelperNotice(ReporterPath().c_str(), (longest + L"x").c_str()), 20);
+  EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{L"<none>"});
+}
+
+struct OutcomeCase {
+  const char* situation;
+  std::wstring helper;  // empty: the reporter
+  DWORD helperStatus;
+  int expectedCheck;
+  int expectedNotice;
+};
+
+const OutcomeCase kOutcomeCases[] = {
+    {"helper missing", L"missing\\tavelune-helper.exe", 0, 20, 20},
+    {"no process runs from the path", L"", 0, 0, 0},
+    {"one runs from the path", L"", 10, 10, 20},
+    {"cannot be told", L"", 20, 20, 20},
+    {"another status", L"", 1, 20, 20},
+    {"a crash", L"", 0xC0000005, 20, 20},
+    {"the status that means still active", L"", STILL_ACTIVE, 20, 20},
+};
+
+TEST_F(CallerKit, OnlyTheHelpersOwnAnswersPassThrough) {
+  for (const OutcomeCase& row : kOutcomeCases) {
+    SCOPED_TRACE(row.situation);
+    std::wstring helper =
+        row.helper.empty() ? ReporterPath() : ExecutableDirectory() + L"\\" + row.helper;
+    ReporterEndsWith(row.helperStatus);
+    EXPECT_EQ(TaveluneHelperCheck(helper.c_str(), L"C:\\Tavelune\\Tavelune.exe"),
+              row.expectedCheck);
+    EXPECT_EQ(TaveluneHelperNotice(helper.c_str(), L"Text"), row.expectedNotice);
+  }
+}
+
+// The notice shows the text exactly as passed; read back from the screen, then dismissed.
+TEST_F(CallerKit, HeaderNoticeShowsTheTextAsPassed) {
+  for (const wchar_t* text : {L"Bitte schlie\u00DFen Sie \"Tavelune\" (C:\\Programme\\Tavelune\\)",
+                              L"100% ^& \\\"\\", L"\U0001F600 \u00C4rger"}) {
+    int status = -1;
+    std::thread notice([&] { status = TaveluneHelperNotice(HelperPath().c_str(), text); });
+    HWND window = FindNotice(0, 30000);
+    EXPECT_NE(window, nullptr);
+    if (window != nullptr) {
+      wchar_t shown[512] = L"";
+      GetDlgItemTextW(window, 0xFFFF, shown, 512);
+      EXPECT_EQ(std::wstring(shown), text);
+      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    notice.join();
+    EXPECT_EQ(status, 0);
+  }
+}
+
+// Stand-ins run from folders whose names need quoting; the helper finds each from its path.
+TEST_F(CallerKit, HeaderCheckFindsAStandInByAnAwkwardPath) {
+  std::wstring sandbox = ExecutableDirectory() + L"\\caller-kit sandbox";
+  CreateDirectoryW(sandbox.c_str(), nullptr);
+  for (const wchar_t* folder : {L"two  spaces", L"100% ^&", L"\u00C4rger", L"\U0001F600"}) {
+    SCOPED_TRACE(testing::Message() << folder);
+    std::wstring target = sandbox + L"\\" + folder + L"\\Tavelune.exe";
+    CreateDirectoryW((sandbox + L"\\" + folder).c_str(), nullptr);
+    ASSERT_NE(CopyFileW(StandInPath().c_str(), target.c_str(), FALSE), FALSE);
+    EXPECT_EQ(TaveluneHelperCheck(HelperPath().c_str(), target.c_str()), 0);
+    StandIn standIn = StartStandIn(target, false);
+    EXPECT_EQ(TaveluneHelperCheck(HelperPath().c_str(), target.c_str()), 10);
+    StopStandIn(standIn);
+  }
+}
+
+}  // namespace
