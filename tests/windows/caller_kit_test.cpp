@@ -59,6 +59,61 @@ std::vector<std::wstring> ReportedArguments() {
   return arguments;
 }
 
+// What a program started with `commandLine` ended with, and the text of the notice it (or a program
+// it started) showed, if any: the notice is dismissed with OK as a user would.
+struct ProgramRun {
+  DWORD exitCode = 0;
+  std::wstring notice;
+};
+
+ProgramRun RunProgram(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ProgramRun run{99, L""};
+  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                     nullptr, nullptr, &startup, &process) == FALSE) {
+    ADD_FAILURE() << "could not start the program";
+    return run;
+  }
+  CloseHandle(process.hThread);
+  for (int waited = 0; WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT; ++waited) {
+    HWND window = FindNotice(0, 0);
+    if (window != nullptr) {
+      wchar_t shown[512] = L"";
+      GetDlgItemTextW(window, 0xFFFF, shown, 512);
+      run.notice = shown;
+      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    if (waited == 600) {
+      ADD_FAILURE() << "the program did not end within a minute";
+      TerminateProcess(process.hProcess, 99);
+    }
+  }
+  GetExitCodeProcess(process.hProcess, &run.exitCode);
+  CloseHandle(process.hProcess);
+  return run;
+}
+
+std::wstring InBuild(const wchar_t* name) { return ExecutableDirectory() + L"\\" + name; }
+
+bool Built(const wchar_t* name) {
+  return GetFileAttributesW(InBuild(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The NSIS include's answer, through the probe installer.
+DWORD NsisProbe(const wchar_t* mode, const std::wstring& helper, const std::wstring& text) {
+  SetEnvironmentVariableW(L"PROBE_MODE", mode);
+  SetEnvironmentVariableW(L"PROBE_HELPER", helper.c_str());
+  SetEnvironmentVariableW(L"PROBE_TEXT", text.c_str());
+  return RunProgram(QuoteArgument(InBuild(L"nsis_probe.exe"))).exitCode;
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 class CallerKit : public testing::Test {
  protected:
   void SetUp() override {
@@ -81,6 +136,28 @@ TEST_F(CallerKit, HeaderQuotingSurvivesMsvcrtSplitting) {
     EXPECT_EQ(TaveluneHelperNotice(ReporterPath().c_str(), row.text.c_str()), 0);
     EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
   }
+}
+
+TEST_F(CallerKit, NsisQuotingSurvivesMsvcrtSplitting) {
+  if (!Built(L"nsis_probe.exe")) {
+    GTEST_SKIP() << "makensis was not found when this was built";
+  }
+  for (const AwkwardString& row : kAwkwardStrings) {
+    SCOPED_TRACE(row.situation);
+    ReporterEndsWith(0);
+    EXPECT_EQ(NsisProbe(L"check", ReporterPath(), row.text), 0u);
+    EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{row.text});
+    ReporterEndsWith(0);
+    EXPECT_EQ(NsisProbe(L"notice", ReporterPath(), row.text), 0u);
+    EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
+  }
+  // NSIS cuts its strings at 1,023 units: a command line that long is refused, not cut.
+  const std::wstring fits(900, L'x');
+  EXPECT_EQ(NsisProbe(L"check", ReporterPath(), fits), 0u);
+  EXPECT_TRUE(ReportedArguments() == std::vector<std::wstring>{fits});
+  ReporterEndsWith(0);
+  EXPECT_EQ(NsisProbe(L"check", ReporterPath(), std::wstring(1100, L'x')), 20u);
+  EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{L"<none>"});
 }
 
 // The longest command line CreateProcessW takes is 32,767 units with its NUL: the longest text
@@ -122,6 +199,11 @@ TEST_F(CallerKit, OnlyTheHelpersOwnAnswersPassThrough) {
     EXPECT_EQ(TaveluneHelperCheck(helper.c_str(), L"C:\\Tavelune\\Tavelune.exe"),
               row.expectedCheck);
     EXPECT_EQ(TaveluneHelperNotice(helper.c_str(), L"Text"), row.expectedNotice);
+    if (Built(L"nsis_probe.exe")) {
+      EXPECT_EQ(NsisProbe(L"check", helper, L"C:\\Tavelune\\Tavelune.exe"),
+                static_cast<DWORD>(row.expectedCheck));
+      EXPECT_EQ(NsisProbe(L"notice", helper, L"Text"), static_cast<DWORD>(row.expectedNotice));
+    }
   }
 }
 
@@ -158,6 +240,72 @@ TEST_F(CallerKit, HeaderCheckFindsAStandInByAnAwkwardPath) {
     EXPECT_EQ(TaveluneHelperCheck(HelperPath().c_str(), target.c_str()), 10);
     StopStandIn(standIn);
   }
+}
+
+// The two whole recipes, run for real against a stand-in in the folder they update: the example
+// NSIS updater and the batch file. Each replaces Tavelune.exe with the reporter's bytes only on 0.
+struct UpdateCase {
+  const char* situation;
+  bool standInRuns;
+  bool standInRefuses;
+  DWORD expectedExit;
+  bool expectNotice;
+};
+
+const UpdateCase kUpdateCases[] = {
+    {"nothing runs: replaced", false, false, 0, false},
+    {"Tavelune runs: notice, left alone", true, false, 2, true},
+    {"cannot be told: left alone", true, true, 3, false},
+};
+
+const std::wstring kRunningNotice =
+    L"Tavelune l\u00E4uft noch. Bitte schlie\u00DFen Sie Tavelune und starten Sie die "
+    L"Aktualisierung erneut.";
+
+// Runs `commandLine` for each case against a fresh folder holding a stand-in as Tavelune.exe.
+void ExpectUpdates(const std::wstring& folder, const std::wstring& commandLine) {
+  const std::wstring target = folder + L"\\Tavelune.exe";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  for (const UpdateCase& row : kUpdateCases) {
+    SCOPED_TRACE(row.situation);
+    ASSERT_NE(CopyFileW(StandInPath().c_str(), target.c_str(), FALSE), FALSE);
+    StandIn standIn;
+    if (row.standInRuns) {
+      standIn = StartStandIn(target, row.standInRefuses);
+    }
+    ProgramRun run = RunProgram(commandLine);
+    if (row.standInRuns) {
+      StopStandIn(standIn);
+    }
+    EXPECT_EQ(run.exitCode, row.expectedExit);
+    EXPECT_EQ(run.notice, row.expectNotice ? kRunningNotice : L"");
+    EXPECT_EQ(FileBytes(target) == FileBytes(ReporterPath()), row.expectedExit == 0);
+  }
+}
+
+TEST_F(CallerKit, NsisExampleUpdaterReplacesOnlyOnZero) {
+  if (!Built(L"example-updater.exe")) {
+    GTEST_SKIP() << "makensis was not found when this was built";
+  }
+  const std::wstring folder = InBuild(L"nsis-updated");
+  ExpectUpdates(folder, QuoteArgument(InBuild(L"example-updater.exe")) + L" /S /D=" + folder);
+}
+
+TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
+  // The recipe's folder as it is shipped: the script, the helper, the new files.
+  const std::wstring recipe = InBuild(L"batch-recipe");
+  CreateDirectoryW(recipe.c_str(), nullptr);
+  CreateDirectoryW((recipe + L"\\files").c_str(), nullptr);
+  ASSERT_NE(CopyFileW(InBuild(L"update-tavelune.cmd").c_str(),
+                      (recipe + L"\\update-tavelune.cmd").c_str(), FALSE),
+            FALSE);
+  ASSERT_NE(CopyFileW(HelperPath().c_str(), (recipe + L"\\tavelune-helper.exe").c_str(), FALSE),
+            FALSE);
+  ASSERT_NE(CopyFileW(ReporterPath().c_str(), (recipe + L"\\files\\Tavelune.exe").c_str(), FALSE),
+            FALSE);
+  const std::wstring folder = InBuild(L"batch-updated");
+  ExpectUpdates(folder, L"cmd.exe /d /s /c \"" + QuoteArgument(recipe + L"\\update-tavelune.cmd") +
+                            L" " + QuoteArgument(folder) + L"\"");
 }
 
 }  // namespace

@@ -44,6 +44,34 @@ add_executable(argument_reporter tests/windows/argument_reporter.cpp)
 target_link_options(argument_reporter PRIVATE -municode -static)
 add_windows_test(caller_kit_test DISPLAY)
 add_dependencies(caller_kit_test argument_reporter)
+configure_file(integration/cmd/update-tavelune.cmd ${CMAKE_BINARY_DIR}/update-tavelune.cmd COPYONLY)
+
+# The NSIS include's installers, built with makensis where it is installed: the probe the test
+# drives the include through, and the example updater for both targets (the 32-bit one is only
+# built: it would need 32-bit Wine to run). The example replaces Tavelune.exe with the reporter.
+find_program(MAKENSIS makensis)
+if(MAKENSIS)
+  set(nsis_outputs)
+  foreach(installer IN ITEMS "nsis_probe tests/windows/nsis_probe.nsi amd64-unicode"
+                             "example-updater integration/nsis/example-updater.nsi amd64-unicode"
+                             "example-updater-x86 integration/nsis/example-updater.nsi x86-unicode")
+    separate_arguments(installer)
+    list(GET installer 0 name)
+    list(GET installer 1 script)
+    list(GET installer 2 target)
+    add_custom_command(
+      OUTPUT ${CMAKE_BINARY_DIR}/${name}.exe
+      COMMAND ${MAKENSIS} -V2 -WX "-XTarget ${target}"
+              "-X!addincludedir \"${CMAKE_SOURCE_DIR}/integration/nsis\""
+              -DOUTFILE=${CMAKE_BINARY_DIR}/${name}.exe -DHELPER_EXE=$<TARGET_FILE:tavelune-helper>
+              -DNEW_TAVELUNE_EXE=$<TARGET_FILE:argument_reporter> ${CMAKE_SOURCE_DIR}/${script}
+      DEPENDS ${script} integration/nsis/TaveluneHelper.nsh tavelune-helper argument_reporter
+      VERBATIM)
+    list(APPEND nsis_outputs ${CMAKE_BINARY_DIR}/${name}.exe)
+  endforeach()
+  add_custom_target(nsis_installers ALL DEPENDS ${nsis_outputs})
+  add_dependencies(caller_kit_test nsis_installers)
+endif()
 
 # Run by hand through scripts/bench, not by the test suite.
 add_executable(bench_driver bench/bench_driver.cpp)

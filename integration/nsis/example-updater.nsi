@@ -1,0 +1,48 @@
+﻿; An updater for Tavelune that replaces Tavelune.exe only when no Tavelune process runs from it.
+;
+;   makensis -DHELPER_EXE=path\to\tavelune-helper.exe -DNEW_TAVELUNE_EXE=path\to\Tavelune.exe
+;            [-DOUTFILE=TaveluneUpdate.exe] example-updater.nsi
+;
+; Its exit status: 0 the file was replaced; 2 Tavelune runs (the helper's notice told the user);
+; 3 whether Tavelune runs cannot be told safely. /S runs it silently, /D=FOLDER names the folder.
+;
+; A 32-bit installer (Target x86-unicode) runs on 64-bit Windows too, but there $PROGRAMFILES is
+; "C:\Program Files (x86)". A 64-bit Tavelune lives under $PROGRAMFILES64, and that is the path
+; the helper must be given: the one Windows reports for the running process.
+
+Unicode true
+!include LogicLib.nsh
+!include TaveluneHelper.nsh
+
+!ifndef OUTFILE
+  !define OUTFILE "TaveluneUpdate.exe"
+!endif
+
+Name "Tavelune"
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+InstallDir "$PROGRAMFILES64\Tavelune"
+
+Section
+  ; The helper goes beside Tavelune, into a folder only administrators can write: run elevated
+  ; from a folder the user can write, whatever planted there would run with the updater's rights.
+  SetOutPath "$INSTDIR"
+  File "/oname=tavelune-helper.exe" "${HELPER_EXE}"
+
+  ${TaveluneHelperCheck} "$INSTDIR\tavelune-helper.exe" "$INSTDIR\Tavelune.exe" $0
+  ${If} $0 == 10
+    ${TaveluneHelperNotice} "$INSTDIR\tavelune-helper.exe" \
+        "Tavelune läuft noch. Bitte schließen Sie Tavelune und starten Sie die Aktualisierung erneut."
+    SetErrorLevel 2
+    Quit
+  ${ElseIf} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP \
+        "Ob Tavelune noch läuft, lässt sich nicht sicher feststellen. Die Aktualisierung wurde angehalten." \
+        /SD IDOK
+    SetErrorLevel 3
+    Quit
+  ${EndIf}
+
+  File "/oname=Tavelune.exe" "${NEW_TAVELUNE_EXE}"
+  SetErrorLevel 0
+SectionEnd
