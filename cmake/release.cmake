@@ -1,6 +1,6 @@
 # Installing and packaging the helper: `cmake --install` puts the executable under bin/, and the
-# `package` target makes tavelune-helper-<version>-win64.zip with it, the README and the licence,
-# and writes SHA256SUMS for the zip and the executable beside it.
+# `package` target makes tavelune-helper-<version>-win64.zip with it, the README, the licence, the
+# security notes and the caller kit, and writes SHA256SUMS for the zip and the executable beside it.
 
 # Authenticode signing after the link, only when a certificate is given; the password is read from
 # TAVELUNE_SIGNING_PASSWORD in the environment when the build runs.
@@ -16,7 +16,11 @@ if(TAVELUNE_SIGNING_CERTIFICATE)
 endif()
 
 install(TARGETS tavelune-helper RUNTIME DESTINATION bin)
-install(FILES README.md LICENSE DESTINATION .)
+install(FILES README.md LICENSE SECURITY.md DESTINATION .)
+install(FILES integration/c/tavelune_helper_client.h DESTINATION integration/c)
+install(FILES integration/nsis/TaveluneHelper.nsh integration/nsis/example-updater.nsi
+        DESTINATION integration/nsis)
+install(FILES integration/cmd/update-tavelune.cmd DESTINATION integration/cmd)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tavelune-helper)
