@@ -41,13 +41,17 @@ const AwkwardString kAwkwardStrings[] = {
 std::wstring ReportPath() { return ExecutableDirectory() + L"\\report.bin"; }
 std::wstring ReporterPath() { return ExecutableDirectory() + L"\\argument_reporter.exe"; }
 
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 // The arguments the reporter last received; {"<none>"} when it was not started.
 std::vector<std::wstring> ReportedArguments() {
-  std::ifstream file(ReportPath().c_str(), std::ios::binary);
-  if (!file) {
+  if (GetFileAttributesW(ReportPath().c_str()) == INVALID_FILE_ATTRIBUTES) {
     return {L"<none>"};
   }
-  std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::string bytes = FileBytes(ReportPath());
   std::wstring units(bytes.size() / sizeof(wchar_t), L'\0');
   memcpy(units.data(), bytes.data(), units.size() * sizeof(wchar_t));
   std::vector<std::wstring> arguments;
@@ -60,7 +64,15 @@ std::vector<std::wstring> ReportedArguments() {
 }
 
 // What a program started with `commandLine` ended with, and the text of the notice it (or a program
-// it started) showed, if any: the notice is dismissed with OK as a user would.
+// it started) showed, if any.
+// The notice's text, read before it is dismissed with OK as a user would.
+std::wstring ReadAndDismiss(HWND notice) {
+  wchar_t shown[512] = L"";
+  GetDlgItemTextW(notice, 0xFFFF, shown, 512);
+  PostMessageW(notice, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  return shown;
+}
+
 struct ProgramRun {
   DWORD exitCode = 0;
   std::wstring notice;
@@ -80,10 +92,7 @@ ProgramRun RunProgram(std::wstring commandLine) {
   for (int waited = 0; WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT; ++waited) {
     HWND window = FindNotice(0, 0);
     if (window != nullptr) {
-      wchar_t shown[512] = L"";
-      GetDlgItemTextW(window, 0xFFFF, shown, 512);
-      run.notice = shown;
-      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      run.notice = ReadAndDismiss(window);
     }
     if (waited == 600) {
       ADD_FAILURE() << "the program did not end within a minute";
@@ -107,11 +116,6 @@ DWORD NsisProbe(const wchar_t* mode, const std::wstring& helper, const std::wstr
   SetEnvironmentVariableW(L"PROBE_HELPER", helper.c_str());
   SetEnvironmentVariableW(L"PROBE_TEXT", text.c_str());
   return RunProgram(QuoteArgument(InBuild(L"nsis_probe.exe"))).exitCode;
-}
-
-std::string FileBytes(const std::wstring& path) {
-  std::ifstream file(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 class CallerKit : public testing::Test {
@@ -214,13 +218,7 @@ TEST_F(CallerKit, HeaderNoticeShowsTheTextAsPassed) {
     int status = -1;
     std::thread notice([&] { status = TaveluneHelperNotice(HelperPath().c_str(), text); });
     HWND window = FindNotice(0, 30000);
-    EXPECT_NE(window, nullptr);
-    if (window != nullptr) {
-      wchar_t shown[512] = L"";
-      GetDlgItemTextW(window, 0xFFFF, shown, 512);
-      EXPECT_EQ(std::wstring(shown), text);
-      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    }
+    EXPECT_EQ(window != nullptr ? ReadAndDismiss(window) : L"<no notice>", text);
     notice.join();
     EXPECT_EQ(status, 0);
   }
