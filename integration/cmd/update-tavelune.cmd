@@ -8,9 +8,12 @@ rem
 rem cmd reads a batch file line by line in the console's code page. This file is saved in code
 rem page 850, which has the German letters, and switches the console to it before the first line
 rem that holds one, and back at the end. Keep that encoding when you edit the notice's text.
+rem Programs are named by their full paths: an elevated updater must not run a chcp.com that
+rem someone left in the current folder.
 setlocal
-for /f "tokens=2 delims=:." %%p in ('chcp') do set "previousCodePage=%%p"
-chcp 850 >nul 2>&1
+set "chcp=%SystemRoot%\System32\chcp.com"
+for /f "tokens=2 delims=:." %%p in ('"%chcp%"') do set "previousCodePage=%%p"
+"%chcp%" 850 >nul 2>&1
 
 set "folder=%~1"
 if "%folder%"=="" set "folder=%ProgramW6432%\Tavelune"
@@ -36,5 +39,5 @@ copy /y "%~dp0files\*" "%folder%\" >nul
 if errorlevel 1 set "result=4"
 
 :done
-if defined previousCodePage chcp %previousCodePage% >nul 2>&1
+if defined previousCodePage "%chcp%" %previousCodePage% >nul 2>&1
 endlocal & exit /b %result%
