@@ -22,8 +22,10 @@
 
 #ifdef __cplusplus
 #define TAVELUNE_HELPER_CAST(type, value) static_cast<type>(value)
+#define TAVELUNE_HELPER_NULL nullptr
 #else
 #define TAVELUNE_HELPER_CAST(type, value) ((type)(value))
+#define TAVELUNE_HELPER_NULL NULL
 #endif
 
 /* The longest command line CreateProcessW takes, its terminating NUL included. */
@@ -32,12 +34,14 @@
 /* Writes `argument` in double quotes so that the C runtime's splitting gives it back unchanged:
    each quote of the argument is escaped, and a run of backslashes is doubled where a quote
    follows it (the argument's own or the closing one); elsewhere backslashes stand as they are.
-   Returns the number of units; with `out` NULL it only counts them. */
+   Returns the number of units; with `out` TAVELUNE_HELPER_NULL it only counts them. */
 TAVELUNE_HELPER_FUNCTION SIZE_T TaveluneHelper_Quote(const wchar_t* argument, wchar_t* out) {
   SIZE_T length = 0;
   SIZE_T backslashes = 0;
   const wchar_t* next;
-  if (out != NULL) out[length] = L'"';
+  if (out != TAVELUNE_HELPER_NULL) {
+    out[length] = L'"';
+  }
   ++length;
   for (next = argument;; ++next) {
     SIZE_T escapes;
@@ -47,25 +51,35 @@ TAVELUNE_HELPER_FUNCTION SIZE_T TaveluneHelper_Quote(const wchar_t* argument, wc
     }
     escapes = (*next == L'"' || *next == L'\0') ? backslashes * 2 : backslashes;
     for (; escapes > 0; --escapes) {
-      if (out != NULL) out[length] = L'\\';
+      if (out != TAVELUNE_HELPER_NULL) {
+        out[length] = L'\\';
+      }
       ++length;
     }
     backslashes = 0;
-    if (*next == L'\0') break;
+    if (*next == L'\0') {
+      break;
+    }
     if (*next == L'"') {
-      if (out != NULL) out[length] = L'\\';
+      if (out != TAVELUNE_HELPER_NULL) {
+        out[length] = L'\\';
+      }
       ++length;
     }
-    if (out != NULL) out[length] = *next;
+    if (out != TAVELUNE_HELPER_NULL) {
+      out[length] = *next;
+    }
     ++length;
   }
-  if (out != NULL) out[length] = L'"';
+  if (out != TAVELUNE_HELPER_NULL) {
+    out[length] = L'"';
+  }
   return length + 1;
 }
 
-/* Runs the helper with `option` (may be NULL) and `argument`, and waits for it to end. Returns
-   FALSE when it could not be started or its end could not be seen; otherwise TRUE, with its exit
-   status in *status. */
+/* Runs the helper with `option` (may be TAVELUNE_HELPER_NULL) and `argument`, and waits for it to
+   end. Returns FALSE when it could not be started or its end could not be seen; otherwise TRUE,
+   with its exit status in *status. */
 TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, const wchar_t* option,
                                                  const wchar_t* argument, DWORD* status) {
   SIZE_T helperLength;
@@ -79,29 +93,44 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, cons
   BOOL started;
   BOOL ended;
 
-  if (helperPath == NULL || argument == NULL) return FALSE;
+  if (helperPath == TAVELUNE_HELPER_NULL || argument == TAVELUNE_HELPER_NULL) {
+    return FALSE;
+  }
   /* The program name is split without escapes, so it cannot hold a quote; no file name does. */
   for (helperLength = 0; helperPath[helperLength] != L'\0'; ++helperLength) {
-    if (helperPath[helperLength] == L'"') return FALSE;
+    if (helperPath[helperLength] == L'"') {
+      return FALSE;
+    }
   }
   optionLength = 0;
-  if (option != NULL) {
-    while (option[optionLength] != L'\0') ++optionLength;
+  if (option != TAVELUNE_HELPER_NULL) {
+    while (option[optionLength] != L'\0') {
+      ++optionLength;
+    }
     ++optionLength; /* the space before it */
   }
-  length = helperLength + 2 + optionLength + 1 + TaveluneHelper_Quote(argument, NULL) + 1;
-  if (helperLength == 0 || length > TAVELUNE_HELPER_COMMAND_LINE_LIMIT) return FALSE;
+  length = helperLength + 2 + optionLength + 1 +
+           TaveluneHelper_Quote(argument, TAVELUNE_HELPER_NULL) + 1;
+  if (helperLength == 0 || length > TAVELUNE_HELPER_COMMAND_LINE_LIMIT) {
+    return FALSE;
+  }
 
   commandLine =
       TAVELUNE_HELPER_CAST(wchar_t*, HeapAlloc(GetProcessHeap(), 0, length * sizeof(wchar_t)));
-  if (commandLine == NULL) return FALSE;
+  if (commandLine == TAVELUNE_HELPER_NULL) {
+    return FALSE;
+  }
   at = 0;
   commandLine[at++] = L'"';
-  for (i = 0; i < helperLength; ++i) commandLine[at++] = helperPath[i];
+  for (i = 0; i < helperLength; ++i) {
+    commandLine[at++] = helperPath[i];
+  }
   commandLine[at++] = L'"';
-  if (option != NULL) {
+  if (option != TAVELUNE_HELPER_NULL) {
     commandLine[at++] = L' ';
-    for (i = 0; option[i] != L'\0'; ++i) commandLine[at++] = option[i];
+    for (i = 0; option[i] != L'\0'; ++i) {
+      commandLine[at++] = option[i];
+    }
   }
   commandLine[at++] = L' ';
   at += TaveluneHelper_Quote(argument, commandLine + at);
@@ -110,14 +139,20 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, cons
   ZeroMemory(&startup, sizeof(startup));
   startup.cb = sizeof(startup);
   ZeroMemory(&process, sizeof(process));
-  started = CreateProcessW(helperPath, commandLine, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
+  started = CreateProcessW(helperPath, commandLine, TAVELUNE_HELPER_NULL, TAVELUNE_HELPER_NULL,
+                           FALSE, CREATE_NO_WINDOW, TAVELUNE_HELPER_NULL, TAVELUNE_HELPER_NULL,
                            &startup, &process);
   HeapFree(GetProcessHeap(), 0, commandLine);
-  if (!started) return FALSE;
+  if (started == FALSE) {
+    return FALSE;
+  }
   CloseHandle(process.hThread);
 
-  ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-          GetExitCodeProcess(process.hProcess, status);
+  ended = FALSE;
+  if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.hProcess, status) != FALSE) {
+    ended = TRUE;
+  }
   CloseHandle(process.hProcess);
   return ended;
 }
@@ -127,7 +162,9 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, cons
 TAVELUNE_HELPER_FUNCTION int TaveluneHelperCheck(const wchar_t* helperPath,
                                                  const wchar_t* targetPath) {
   DWORD status;
-  if (!TaveluneHelper_Run(helperPath, NULL, targetPath, &status)) return 20;
+  if (TaveluneHelper_Run(helperPath, TAVELUNE_HELPER_NULL, targetPath, &status) == FALSE) {
+    return 20;
+  }
   return status == 0 ? 0 : status == 10 ? 10 : 20;
 }
 
@@ -135,7 +172,9 @@ TAVELUNE_HELPER_FUNCTION int TaveluneHelperCheck(const wchar_t* helperPath,
    20 when the helper could not be started or did not end with 0. */
 TAVELUNE_HELPER_FUNCTION int TaveluneHelperNotice(const wchar_t* helperPath, const wchar_t* text) {
   DWORD status;
-  if (!TaveluneHelper_Run(helperPath, L"--error", text, &status)) return 20;
+  if (TaveluneHelper_Run(helperPath, L"--error", text, &status) == FALSE) {
+    return 20;
+  }
   return status == 0 ? 0 : 20;
 }
 

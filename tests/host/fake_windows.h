@@ -1,5 +1,5 @@
 // A scripted stand-in for the Windows functions the tool calls. A test loads a script with
-// ResetFake(), runs the scan, and reads back from Fake() what the scan did.
+// ResetFake(), runs the tool's code, and reads back from Fake() what it did.
 #pragma once
 
 #include <cstddef>

@@ -2,10 +2,10 @@
 
 #include <sddl.h>
 
-#include "integration/c/tavelune_helper_client.h"
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "integration/c/tavelune_helper_client.h"
 
 namespace {
 

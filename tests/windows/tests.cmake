@@ -44,6 +44,17 @@ add_executable(argument_reporter tests/windows/argument_reporter.cpp)
 target_link_options(argument_reporter PRIVATE -municode -static)
 add_windows_test(caller_kit_test DISPLAY)
 add_dependencies(caller_kit_test argument_reporter)
+
+# The header must build as C99 and as C++17, in several units of one program, without warnings.
+enable_language(C)
+add_library(client_header_check OBJECT tests/windows/client_header_c99.c
+                                       tests/windows/client_header_cxx17.cpp)
+target_include_directories(client_header_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+set_target_properties(client_header_check PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON
+                      C_EXTENSIONS OFF CXX_STANDARD 17 CXX_EXTENSIONS OFF)
+target_compile_options(client_header_check PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+  -Wcast-qual -Werror $<$<COMPILE_LANGUAGE:CXX>:-Wold-style-cast -Wzero-as-null-pointer-constant>)
+target_link_libraries(caller_kit_test PRIVATE client_header_check)
 configure_file(integration/cmd/update-tavelune.cmd ${CMAKE_BINARY_DIR}/update-tavelune.cmd COPYONLY)
 
 # The NSIS include's installers, built with makensis where it is installed: the probe the test
