@@ -302,8 +302,9 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   ASSERT_NE(CopyFileW(ReporterPath().c_str(), (recipe + L"\\files\\Tavelune.exe").c_str(), FALSE),
             FALSE);
   const std::wstring folder = InBuild(L"batch-updated");
-  ExpectUpdates(folder, L"cmd.exe /d /s /c \"" + QuoteArgument(recipe + L"\\update-tavelune.cmd") +
-                            L" " + QuoteArgument(folder) + L"\"");
+  // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
+  ExpectUpdates(folder, L"cmd.exe /d /s /c \"\"" + recipe + L"\\update-tavelune.cmd\" \"" + folder +
+                            L"\\\"\"");
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ configure_file(integration/cmd/update-tavelune.cmd ${CMAKE_BINARY_DIR}/update-ta
 
 # The NSIS include's installers, built with makensis where it is installed: the probe the test
 # drives the include through, and the example updater for both targets (the 32-bit one is only
-# built: it would need 32-bit Wine to run). The example replaces Tavelune.exe with the reporter.
+# built: 32-bit Wine needs a kernel that runs 32-bit x86 programs, which CI's has not). The
+# example replaces Tavelune.exe with the reporter.
 find_program(MAKENSIS makensis)
 if(MAKENSIS)
   set(nsis_outputs)
