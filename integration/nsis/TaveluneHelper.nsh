@@ -64,6 +64,8 @@
     Var /GLOBAL TaveluneHelper.Length
     Var /GLOBAL TaveluneHelper.Memory
     Var /GLOBAL TaveluneHelper.Process
+    Var /GLOBAL TaveluneHelper.Thread
+    Var /GLOBAL TaveluneHelper.Result
     Var /GLOBAL TaveluneHelper.Status
   !endif
   StrCpy $TaveluneHelper.Helper `${HELPER}`
@@ -118,18 +120,20 @@
   ; CREATE_NO_WINDOW: a console program started from a GUI installer shows no console window.
   System::Call `kernel32::CreateProcessW(w s, w s, p 0, p 0, i 0, i 0x08000000, p 0, p 0, \
                 p $TaveluneHelper.Memory, p $TaveluneHelper.Process) i .s`
-  Pop $TaveluneHelper.Index
-  ${If} $TaveluneHelper.Index != 0
-    System::Call `*$TaveluneHelper.Process(p .s, p .s)`
+  Pop $TaveluneHelper.Result
+  ${If} $TaveluneHelper.Result != 0
+    ; PROCESS_INFORMATION: hProcess, then hThread.
+    System::Call `*$TaveluneHelper.Process(p, p .s)`
+    Pop $TaveluneHelper.Thread
+    System::Call `*$TaveluneHelper.Process(p .s)`
     Pop $TaveluneHelper.Process
-    Pop $TaveluneHelper.Char
-    System::Call `kernel32::CloseHandle(p $TaveluneHelper.Char)`
+    System::Call `kernel32::CloseHandle(p $TaveluneHelper.Thread)`
     System::Call `kernel32::WaitForSingleObject(p $TaveluneHelper.Process, i -1) i .s`
-    Pop $TaveluneHelper.Index
-    ${If} $TaveluneHelper.Index == 0
+    Pop $TaveluneHelper.Result
+    ${If} $TaveluneHelper.Result == 0
       System::Call `kernel32::GetExitCodeProcess(p $TaveluneHelper.Process, p $TaveluneHelper.Memory) i .s`
-      Pop $TaveluneHelper.Index
-      ${If} $TaveluneHelper.Index != 0
+      Pop $TaveluneHelper.Result
+      ${If} $TaveluneHelper.Result != 0
         System::Call `*$TaveluneHelper.Memory(i .s)`
         Pop $TaveluneHelper.Status
       ${EndIf}
