@@ -1,8 +1,9 @@
 /* Starts tavelune-helper.exe from an updater and reads its answer.
  *
  * One header, C99 or C++17, needing only <windows.h>; include it in as many translation units as
- * you like. Both functions start the helper from its full path (never searched for), with no
- * console window and no inherited handles, wait for it to end and close every handle they open.
+ * you like. Pass the helper's full path: both functions start it from exactly that file (it is
+ * never searched for along PATH), with no console window and no inherited handles, wait for it to
+ * end and close every handle they open.
  * The command line is quoted so that the helper receives exactly the strings passed: spaces,
  * quotes, backslashes, '%', '^', '&' and any Unicode text included.
  *
