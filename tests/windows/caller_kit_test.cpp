@@ -63,8 +63,6 @@ std::vector<std::wstring> ReportedArguments() {
   return arguments;
 }
 
-// What a program started with `commandLine` ended with, and the text of the notice it (or a program
-// it started) showed, if any.
 // The notice's text, read before it is dismissed with OK as a user would.
 std::wstring ReadAndDismiss(HWND notice) {
   wchar_t shown[512] = L"";
@@ -73,6 +71,8 @@ std::wstring ReadAndDismiss(HWND notice) {
   return shown;
 }
 
+// What a program started with `commandLine` ended with, and the text of the notice it (or a program
+// it started) showed, if any.
 struct ProgramRun {
   DWORD exitCode = 0;
   std::wstring notice;
@@ -110,12 +110,29 @@ bool Built(const wchar_t* name) {
   return GetFileAttributesW(InBuild(name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The NSIS include's answer, through the probe installer.
-DWORD NsisProbe(const wchar_t* mode, const std::wstring& helper, const std::wstring& text) {
-  SetEnvironmentVariableW(L"PROBE_MODE", mode);
+// A caller of the helper: runs the check (or the notice) with `text` and returns its answer.
+using Caller = int (*)(const std::wstring& helper, bool notice, const std::wstring& text);
+
+int ThroughHeader(const std::wstring& helper, bool notice, const std::wstring& text) {
+  return notice ? TaveluneHelperNotice(helper.c_str(), text.c_str())
+                : TaveluneHelperCheck(helper.c_str(), text.c_str());
+}
+
+// Through the NSIS include, driven by the probe installer.
+int ThroughNsis(const std::wstring& helper, bool notice, const std::wstring& text) {
+  SetEnvironmentVariableW(L"PROBE_MODE", notice ? L"notice" : L"check");
   SetEnvironmentVariableW(L"PROBE_HELPER", helper.c_str());
   SetEnvironmentVariableW(L"PROBE_TEXT", text.c_str());
-  return RunProgram(QuoteArgument(InBuild(L"nsis_probe.exe"))).exitCode;
+  return static_cast<int>(RunProgram(QuoteArgument(InBuild(L"nsis_probe.exe"))).exitCode);
+}
+
+// The header always; the NSIS include where makensis built its probe.
+std::vector<std::pair<const char*, Caller>> Callers() {
+  std::vector<std::pair<const char*, Caller>> callers = {{"header", ThroughHeader}};
+  if (Built(L"nsis_probe.exe")) {
+    callers.emplace_back("NSIS include", ThroughNsis);
+  }
+  return callers;
 }
 
 class CallerKit : public testing::Test {
@@ -130,37 +147,30 @@ class CallerKit : public testing::Test {
   }
 };
 
-TEST_F(CallerKit, HeaderQuotingSurvivesMsvcrtSplitting) {
-  for (const AwkwardString& row : kAwkwardStrings) {
-    SCOPED_TRACE(row.situation);
-    ReporterEndsWith(0);
-    EXPECT_EQ(TaveluneHelperCheck(ReporterPath().c_str(), row.text.c_str()), 0);
-    EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{row.text});
-    ReporterEndsWith(0);
-    EXPECT_EQ(TaveluneHelperNotice(ReporterPath().c_str(), row.text.c_str()), 0);
-    EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
+TEST_F(CallerKit, QuotingSurvivesMsvcrtSplitting) {
+  for (const auto& [name, call] : Callers()) {
+    for (const AwkwardString& row : kAwkwardStrings) {
+      SCOPED_TRACE(testing::Message() << name << ": " << row.situation);
+      ReporterEndsWith(0);
+      EXPECT_EQ(call(ReporterPath(), false, row.text), 0);
+      EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{row.text});
+      ReporterEndsWith(0);
+      EXPECT_EQ(call(ReporterPath(), true, row.text), 0);
+      EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
+    }
   }
 }
 
-TEST_F(CallerKit, NsisQuotingSurvivesMsvcrtSplitting) {
+// NSIS cuts its strings at 1,023 units: a command line that long is refused, not cut.
+TEST_F(CallerKit, NsisRefusesCommandLinesItWouldCut) {
   if (!Built(L"nsis_probe.exe")) {
     GTEST_SKIP() << "makensis was not found when this was built";
   }
-  for (const AwkwardString& row : kAwkwardStrings) {
-    SCOPED_TRACE(row.situation);
-    ReporterEndsWith(0);
-    EXPECT_EQ(NsisProbe(L"check", ReporterPath(), row.text), 0u);
-    EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{row.text});
-    ReporterEndsWith(0);
-    EXPECT_EQ(NsisProbe(L"notice", ReporterPath(), row.text), 0u);
-    EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
-  }
-  // NSIS cuts its strings at 1,023 units: a command line that long is refused, not cut.
   const std::wstring fits(900, L'x');
-  EXPECT_EQ(NsisProbe(L"check", ReporterPath(), fits), 0u);
+  EXPECT_EQ(ThroughNsis(ReporterPath(), false, fits), 0);
   EXPECT_TRUE(ReportedArguments() == std::vector<std::wstring>{fits});
   ReporterEndsWith(0);
-  EXPECT_EQ(NsisProbe(L"check", ReporterPath(), std::wstring(1100, L'x')), 20u);
+  EXPECT_EQ(ThroughNsis(ReporterPath(), false, std::wstring(1100, L'x')), 20);
   EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{L"<none>"});
 }
 
@@ -195,18 +205,14 @@ const OutcomeCase kOutcomeCases[] = {
 };
 
 TEST_F(CallerKit, OnlyTheHelpersOwnAnswersPassThrough) {
-  for (const OutcomeCase& row : kOutcomeCases) {
-    SCOPED_TRACE(row.situation);
-    std::wstring helper =
-        row.helper.empty() ? ReporterPath() : ExecutableDirectory() + L"\\" + row.helper;
-    ReporterEndsWith(row.helperStatus);
-    EXPECT_EQ(TaveluneHelperCheck(helper.c_str(), L"C:\\Tavelune\\Tavelune.exe"),
-              row.expectedCheck);
-    EXPECT_EQ(TaveluneHelperNotice(helper.c_str(), L"Text"), row.expectedNotice);
-    if (Built(L"nsis_probe.exe")) {
-      EXPECT_EQ(NsisProbe(L"check", helper, L"C:\\Tavelune\\Tavelune.exe"),
-                static_cast<DWORD>(row.expectedCheck));
-      EXPECT_EQ(NsisProbe(L"notice", helper, L"Text"), static_cast<DWORD>(row.expectedNotice));
+  for (const auto& [name, call] : Callers()) {
+    for (const OutcomeCase& row : kOutcomeCases) {
+      SCOPED_TRACE(testing::Message() << name << ": " << row.situation);
+      std::wstring helper =
+          row.helper.empty() ? ReporterPath() : ExecutableDirectory() + L"\\" + row.helper;
+      ReporterEndsWith(row.helperStatus);
+      EXPECT_EQ(call(helper, false, L"C:\\Tavelune\\Tavelune.exe"), row.expectedCheck);
+      EXPECT_EQ(call(helper, true, L"Text"), row.expectedNotice);
     }
   }
 }
