@@ -16,9 +16,41 @@ constexpr const WCHAR* kImageName = L"Tavelune.exe";
 static_assert(sizeof(PROCESSENTRY32W) == 568, "x64 layout of the process entry");
 #endif
 
+// Folds 'A' to 'Z' only, as the comparison of paths does.
+WCHAR LowerAscii(WCHAR unit) {
+  return unit >= L'A' && unit <= L'Z' ? static_cast<WCHAR>(unit - L'A' + L'a') : unit;
+}
+
+// Windows reports an image path in its plain Win32 form ("C:\...", "\\server\share\..."), but a
+// caller may name the same file through the verbatim ("\\?\") or the device ("\\.\") namespace,
+// as long-path code and canonicalising libraries do. Returns the plain form of such a path, made in
+// place in `canonicalTarget`, or the path itself when it has neither prefix. Returns nullptr for
+// any other path in those namespaces (a volume GUID, GLOBALROOT, a device): no image path is
+// reported in a form that could equal it.
+const WCHAR* PlainWin32Form(WCHAR* canonicalTarget) {
+  const bool namespacePrefix = canonicalTarget[0] == L'\\' && canonicalTarget[1] == L'\\' &&
+                               (canonicalTarget[2] == L'?' || canonicalTarget[2] == L'.') &&
+                               canonicalTarget[3] == L'\\';
+  if (!namespacePrefix) {
+    return canonicalTarget;
+  }
+  WCHAR* rest = canonicalTarget + 4;
+  if (LowerAscii(rest[0]) >= L'a' && LowerAscii(rest[0]) <= L'z' && rest[1] == L':' &&
+      rest[2] == L'\\') {
+    return rest;
+  }
+  // "UNC\server\share\..." becomes "\\server\share\...": a backslash takes the place of the "C".
+  if (LowerAscii(rest[0]) == L'u' && LowerAscii(rest[1]) == L'n' && LowerAscii(rest[2]) == L'c' &&
+      rest[3] == L'\\' && rest[4] != L'\0' && rest[4] != L'\\') {
+    rest[2] = L'\\';
+    return rest + 2;
+  }
+  return nullptr;
+}
+
 // Opens one candidate and compares its image path with the target. NotRunning means the candidate
 // changes nothing: it runs from elsewhere, or it ended after the snapshot was taken.
-InstanceStatus InspectCandidate(DWORD processId, const WCHAR* canonicalTarget, WCHAR* imagePath) {
+InstanceStatus InspectCandidate(DWORD processId, const WCHAR* target, WCHAR* imagePath) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (process == nullptr) {
     // Yes, this is how OpenProcess reports a process id that names no process any more.
@@ -35,7 +67,7 @@ InstanceStatus InspectCandidate(DWORD processId, const WCHAR* canonicalTarget, W
   }
   CloseHandle(process);
 
-  if (_wcsicmp(canonicalTarget, imagePath) == 0) {
+  if (_wcsicmp(target, imagePath) == 0) {
     return InstanceStatus::Running;
   }
   return InstanceStatus::NotRunning;
@@ -51,6 +83,10 @@ InstanceStatus ScanInstances(const wchar_t* path) {
   // buffer holds nothing usable.
   DWORD targetLength = GetFullPathNameW(path, kPathCapacity, canonicalTarget, nullptr);
   if (targetLength == 0 || targetLength >= kPathCapacity) {
+    return InstanceStatus::Undetermined;
+  }
+  const WCHAR* target = PlainWin32Form(canonicalTarget);
+  if (target == nullptr) {
     return InstanceStatus::Undetermined;
   }
 
@@ -69,7 +105,7 @@ InstanceStatus ScanInstances(const wchar_t* path) {
   InstanceStatus status = InstanceStatus::NotRunning;
   for (;;) {
     if (_wcsicmp(entry.szExeFile, kImageName) == 0) {
-      InstanceStatus candidate = InspectCandidate(entry.th32ProcessID, canonicalTarget, imagePath);
+      InstanceStatus candidate = InspectCandidate(entry.th32ProcessID, target, imagePath);
       if (candidate == InstanceStatus::Running) {
         status = InstanceStatus::Running;
         break;

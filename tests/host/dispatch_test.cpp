@@ -16,6 +16,10 @@ const Calls kScanCalls = {kRestrict,         "GetFullPathNameW", "CreateToolhelp
                           "Process32FirstW", "OpenProcess",      "QueryFullProcessImageNameW",
                           "CloseHandle",     "Process32NextW",   "CloseHandle"};
 
+// No owner, the caption, and exactly an error icon, one OK button and a place in the foreground.
+const std::string kNotice =
+    "MessageBoxW(no owner, Text, KTQ - Aktualisierung angehalten, 0x00010010)";
+
 struct DispatchCase {
   const char* situation;
   std::vector<std::wstring> arguments;
@@ -27,7 +31,7 @@ const DispatchCase kDispatchCases[] = {
     {"no argument", {}, 20, {kRestrict}},
     {"one path", {L"C:\\Apps\\Tavelune.exe"}, 0, kScanCalls},
     {"option alone is a path", {L"--error"}, 0, kScanCalls},
-    {"option and text", {L"--error", L"Text"}, 0, {kRestrict, "MessageBoxW"}},
+    {"option and text", {L"--error", L"Text"}, 0, {kRestrict, kNotice}},
     {"option in capitals", {L"--ERROR", L"Text"}, 20, {kRestrict}},
     {"option and two texts", {L"--error", L"a", L"b"}, 20, {kRestrict}},
 };

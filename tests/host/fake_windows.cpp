@@ -107,7 +107,8 @@ DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
     return 0;
   }
   std::wstring path = fileName;
-  bool absolute = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
+  bool absolute =
+      (path.size() > 2 && path[1] == L':' && path[2] == L'\\') || path.rfind(L"\\\\", 0) == 0;
   std::wstring full = absolute ? path : fake.currentDirectory + L"\\" + path;
   if (fake.fullPathTooLong || full.size() >= bufferLength) {
     // As Windows does, leave no terminated path and return the size that would be needed.
@@ -214,9 +215,15 @@ BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
   return TRUE;
 }
 
-// What the notice shows is checked on a real display; here only that it is called.
-int MessageBoxW(HWND /*owner*/, const WCHAR* /*text*/, const WCHAR* /*caption*/, UINT /*type*/) {
-  Called("MessageBoxW");
+// What the notice looks like is checked on a real display; here, what it is asked for. The texts
+// the tests pass are ASCII.
+int MessageBoxW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type) {
+  char style[16];
+  std::snprintf(style, sizeof(style), "0x%08X", type);
+  Called(("MessageBoxW(" + std::string(owner == nullptr ? "no owner" : "an owner") + ", " +
+          std::string(text, text + std::wcslen(text)) + ", " +
+          std::string(caption, caption + std::wcslen(caption)) + ", " + style + ")")
+             .c_str());
   return 1;
 }
 

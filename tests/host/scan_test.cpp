@@ -33,7 +33,12 @@ struct ScanCase {
   bool expectDiagnostic;
   std::vector<DWORD> expectedOpened;
   std::size_t expectedEntriesRead;
+  const wchar_t* argument = kTarget;
 };
+
+// The running file and another, as their paths in the verbatim and device namespaces.
+const FakeSystem kTargetRuns = {.processes = {Candidate(10, kTarget)}};
+const FakeSystem kUncTargetRuns = {.processes = {Candidate(10, L"\\\\srv\\share\\Tavelune.exe")}};
 
 const ScanCase kScanCases[] = {
     {"path cannot be made absolute",
@@ -139,6 +144,70 @@ const ScanCase kScanCases[] = {
      false,
      {10},
      1},
+    {"verbatim spelling of the running file",
+     kTargetRuns,
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\?\\C:\\Apps\\Tavelune\\Tavelune.exe"},
+    {"device spelling, drive in lower case",
+     kTargetRuns,
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\.\\c:\\Apps\\Tavelune\\Tavelune.exe"},
+    {"verbatim UNC spelling",
+     kUncTargetRuns,
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\?\\unc\\srv\\share\\Tavelune.exe"},
+    {"device UNC spelling",
+     kUncTargetRuns,
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\.\\UNC\\srv\\share\\Tavelune.exe"},
+    {"verbatim spelling of another folder",
+     kTargetRuns,
+     InstanceStatus::NotRunning,
+     false,
+     {10},
+     1,
+     L"\\\\?\\C:\\Apps\\Other\\Tavelune.exe"},
+    {"volume GUID path",
+     kTargetRuns,
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0,
+     L"\\\\?\\Volume{0b1e3f5a-0000-0000-0000-100000000000}\\Apps\\Tavelune\\Tavelune.exe"},
+    {"GLOBALROOT path",
+     kTargetRuns,
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0,
+     L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\Apps\\Tavelune\\Tavelune.exe"},
+    {"a device",
+     kTargetRuns,
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0,
+     L"\\\\.\\pipe\\Tavelune.exe"},
+    {"a drive with no root", kTargetRuns, InstanceStatus::Undetermined, false, {}, 0, L"\\\\?\\C:"},
+    {"UNC with no server",
+     kTargetRuns,
+     InstanceStatus::Undetermined,
+     false,
+     {},
+     0,
+     L"\\\\?\\UNC\\\\share\\Tavelune.exe"},
 };
 
 TEST(ScanAgainstFakeSystem, AnswersAndLeavesNothingOpen) {
@@ -146,7 +215,7 @@ TEST(ScanAgainstFakeSystem, AnswersAndLeavesNothingOpen) {
     SCOPED_TRACE(row.situation);
     ResetFake(row.script);
 
-    InstanceStatus status = ScanInstances(kTarget);
+    InstanceStatus status = ScanInstances(row.argument);
 
     const FakeSystem& did = Fake();
     EXPECT_EQ(status, row.expectedStatus);
@@ -160,12 +229,14 @@ TEST(ScanAgainstFakeSystem, AnswersAndLeavesNothingOpen) {
   }
 }
 
-// No snapshot is taken for a path that could not be made absolute.
-TEST(ScanAgainstFakeSystem, TakesNoSnapshotWithoutAnAbsolutePath) {
-  for (FakeSystem script :
-       {FakeSystem{.fullPathFails = true}, FakeSystem{.fullPathTooLong = true}}) {
+// No snapshot is taken for a path that could not be made absolute, or compared.
+TEST(ScanAgainstFakeSystem, TakesNoSnapshotWithoutAComparablePath) {
+  for (const auto& [script, argument] :
+       {std::pair{FakeSystem{.fullPathFails = true}, L"Tavelune.exe"},
+        std::pair{FakeSystem{.fullPathTooLong = true}, L"Tavelune.exe"},
+        std::pair{FakeSystem{}, L"\\\\?\\GLOBALROOT\\Tavelune.exe"}}) {
     ResetFake(script);
-    ScanInstances(L"Tavelune.exe");
+    ScanInstances(argument);
     EXPECT_FALSE(Fake().snapshotTaken);
   }
 }

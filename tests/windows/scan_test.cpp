@@ -24,6 +24,7 @@ struct ScanCase {
   const wchar_t* workingFolder;    // nullptr: the argument is made absolute by the test
   DWORD expectedStatus;
   bool expectDiagnostic;
+  const wchar_t* namespacePrefix = L"";  // put before the absolute argument
 };
 
 const ScanCase kScanCases[] = {
@@ -97,6 +98,33 @@ const ScanCase kScanCases[] = {
      true},
     {"option alone as a path, all inspectable", {{kApp, false}}, L"--error", kApp, 0, false},
     {"option alone as a path, one refused", {{kApp, true}}, L"--error", kApp, 20, true},
+    {"verbatim spelling of the running file",
+     {{kApp, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     10,
+     false,
+     L"\\\\?\\"},
+    {"device spelling of the running file",
+     {{kApp, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     10,
+     false,
+     L"\\\\.\\"},
+    {"verbatim spelling of another folder",
+     {{kOther, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     0,
+     false,
+     L"\\\\?\\"},
+    {"a path in no drive's namespace",
+     {{kApp, false}},
+     L"\\\\?\\GLOBALROOT\\Device\\Tavelune.exe",
+     kApp,
+     20,
+     false},
 };
 
 class Scan : public testing::Test {
@@ -139,7 +167,8 @@ std::wstring Scan::sandbox_;
 TEST_F(Scan, AnswersFromTheRunningProcesses) {
   for (const ScanCase& row : kScanCases) {
     SCOPED_TRACE(row.situation);
-    std::wstring argument = row.workingFolder ? row.argument : InSandbox(row.argument);
+    std::wstring argument =
+        row.workingFolder ? row.argument : row.namespacePrefix + InSandbox(row.argument);
     std::wstring workingDirectory = row.workingFolder ? InSandbox(row.workingFolder) : L"";
     HelperRun run = RunWith(row.running, argument, workingDirectory);
     ASSERT_TRUE(run.finished);
