@@ -1,9 +1,14 @@
 /* Starts tavelune-helper.exe from an updater and reads its answer.
  *
  * One header, C99 or C++17, needing only <windows.h>; include it in as many translation units as
- * you like. Pass the helper's full path: both functions start it from exactly that file (it is
- * never searched for along PATH), with no console window and no inherited handles, wait for it to
- * end and close every handle they open.
+ * you like. Pass the helper's absolute path ("C:\...\tavelune-helper.exe" or "\\server\..."):
+ * both functions start it from exactly that file (it is never searched for, and no ".exe" is
+ * added), with a console but no console window and no inherited handles, wait for it to end and
+ * close every handle they open. A relative helper path is refused with 20: Windows would complete
+ * it from the current folder, which for an elevated updater may be one the user can write.
+ * The target is the full path of Tavelune.exe; a path whose last part is not "Tavelune.exe" (in
+ * any case of the letters A to Z), such as Tavelune's folder, is refused with 20, since no Tavelune
+ * process could ever run from it.
  * The command line is quoted so that the helper receives exactly the strings passed: spaces,
  * quotes, backslashes, '%', '^', '&' and any Unicode text included.
  *
@@ -31,6 +36,39 @@
 
 /* The longest command line CreateProcessW takes, its terminating NUL included. */
 #define TAVELUNE_HELPER_COMMAND_LINE_LIMIT 32767u
+
+/* TRUE for "X:\..." and "\\...": paths that Windows does not complete from the current folder. */
+TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_IsAbsolute(const wchar_t* path) {
+  wchar_t drive = path[0];
+  if (path[0] == L'\\' && path[1] == L'\\') {
+    return TRUE;
+  }
+  return ((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) &&
+         path[1] == L':' && path[2] == L'\\';
+}
+
+/* TRUE when the part of `path` after its last '\' or '/' is "Tavelune.exe", folding only the
+   letters A to Z, as the helper compares names. */
+TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_NamesTavelune(const wchar_t* path) {
+  const char* name = "tavelune.exe";
+  const wchar_t* last = path;
+  SIZE_T i;
+  for (; *path != L'\0'; ++path) {
+    if (*path == L'\\' || *path == L'/') {
+      last = path + 1;
+    }
+  }
+  for (i = 0; name[i] != '\0'; ++i) {
+    wchar_t unit = last[i];
+    if (unit >= L'A' && unit <= L'Z') {
+      unit = TAVELUNE_HELPER_CAST(wchar_t, unit - L'A' + L'a');
+    }
+    if (unit != TAVELUNE_HELPER_CAST(wchar_t, name[i])) {
+      return FALSE;
+    }
+  }
+  return last[i] == L'\0';
+}
 
 /* Writes `argument` in double quotes so that the C runtime's splitting gives it back unchanged:
    each quote of the argument is escaped, and a run of backslashes is doubled where a quote
@@ -94,7 +132,8 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, cons
   BOOL started;
   BOOL ended;
 
-  if (helperPath == TAVELUNE_HELPER_NULL || argument == TAVELUNE_HELPER_NULL) {
+  if (helperPath == TAVELUNE_HELPER_NULL || argument == TAVELUNE_HELPER_NULL ||
+      TaveluneHelper_IsAbsolute(helperPath) == FALSE) {
     return FALSE;
   }
   /* The program name is split without escapes, so it cannot hold a quote; no file name does. */
@@ -112,7 +151,7 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, cons
   }
   length = helperLength + 2 + optionLength + 1 +
            TaveluneHelper_Quote(argument, TAVELUNE_HELPER_NULL) + 1;
-  if (helperLength == 0 || length > TAVELUNE_HELPER_COMMAND_LINE_LIMIT) {
+  if (length > TAVELUNE_HELPER_COMMAND_LINE_LIMIT) {
     return FALSE;
   }
 
@@ -159,18 +198,20 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_Run(const wchar_t* helperPath, cons
 }
 
 /* 0: no Tavelune process runs from targetPath; 10: one does; 20: it cannot be told, and also
-   whenever the helper could not be started or ended with any other status. */
+   whenever either path is refused, the helper could not be started or it ended with any other
+   status. */
 TAVELUNE_HELPER_FUNCTION int TaveluneHelperCheck(const wchar_t* helperPath,
                                                  const wchar_t* targetPath) {
   DWORD status;
-  if (TaveluneHelper_Run(helperPath, TAVELUNE_HELPER_NULL, targetPath, &status) == FALSE) {
+  if (targetPath == TAVELUNE_HELPER_NULL || TaveluneHelper_NamesTavelune(targetPath) == FALSE ||
+      TaveluneHelper_Run(helperPath, TAVELUNE_HELPER_NULL, targetPath, &status) == FALSE) {
     return 20;
   }
   return status == 0 ? 0 : status == 10 ? 10 : 20;
 }
 
 /* 0 once the helper has shown the notice and it was dismissed (or no notice could be shown);
-   20 when the helper could not be started or did not end with 0. */
+   20 when the helper path is refused, the helper could not be started or it did not end with 0. */
 TAVELUNE_HELPER_FUNCTION int TaveluneHelperNotice(const wchar_t* helperPath, const wchar_t* text) {
   DWORD status;
   if (TaveluneHelper_Run(helperPath, L"--error", text, &status) == FALSE) {

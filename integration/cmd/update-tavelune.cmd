@@ -10,7 +10,13 @@ rem page 850, which has the German letters, and switches the console to it befor
 rem that holds one, and back at the end. Keep that encoding when you edit the notice's text.
 rem Programs are named by their full paths: an elevated updater must not run a chcp.com that
 rem someone left in the current folder.
-setlocal
+rem Start it with a console: CREATE_NO_WINDOW is fine, DETACHED_PROCESS is not. Without a console
+rem chcp cannot switch, and the German text is read in the ANSI code page.
+rem
+rem Delayed expansion would drop each "!" from the folders, and a variable named ERRORLEVEL would
+rem hide the helper's exit status: both are switched off here, whatever the caller's cmd has set.
+setlocal EnableExtensions DisableDelayedExpansion
+set "ERRORLEVEL="
 set "chcp=%SystemRoot%\System32\chcp.com"
 for /f "tokens=2 delims=:." %%p in ('"%chcp%"') do set "previousCodePage=%%p"
 "%chcp%" 850 >nul 2>&1

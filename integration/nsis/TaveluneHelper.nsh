@@ -8,10 +8,14 @@
 ;       Shows TEXT in the helper's notice and returns once the user has dismissed it. Sets the
 ;       error flag when the helper could not be started or did not end with 0.
 ;
-; Only 0 means "replace the files". HELPER is the helper's full path; it is started from there
-; (never searched for), with no console window and no inherited handles, and waited for. TARGET
-; and TEXT are quoted here so that the helper receives them exactly, whatever they hold. A command
-; line that would not fit NSIS's string length (NSIS_MAX_STRLEN) is not started: the answer is 20.
+; Only 0 means "replace the files". HELPER is the helper's absolute path ("C:\..." or "\\..."); it
+; is started from there (never searched for, and no ".exe" is added), with a console but no console
+; window and no inherited handles, and waited for. A relative HELPER is refused (20, or the error
+; flag): Windows would complete it from the current folder. TARGET is the full path of
+; Tavelune.exe; one whose last part is not "Tavelune.exe" (in any case of the letters A to Z), such
+; as Tavelune's folder, is refused with 20. TARGET and TEXT are quoted here so that the helper
+; receives them exactly, whatever they hold. A command line that would not fit NSIS's string length
+; (NSIS_MAX_STRLEN) is not started: the answer is 20.
 ; Pass a text that holds a backtick through a variable. Registers $0-$9 and $R0-$R9 are left as
 ; they were.
 
@@ -67,6 +71,7 @@
     Var /GLOBAL TaveluneHelper.Thread
     Var /GLOBAL TaveluneHelper.Result
     Var /GLOBAL TaveluneHelper.Status
+    Var /GLOBAL TaveluneHelper.Expected
   !endif
   StrCpy $TaveluneHelper.Helper `${HELPER}`
   StrCpy $TaveluneHelper.Option `${OPTION}`
@@ -74,9 +79,64 @@
   ${CallArtificialFunction} TaveluneHelper_Run
 !macroend
 
+; $TaveluneHelper.Result becomes "yes" when $TaveluneHelper.Char is the unit at
+; $TaveluneHelper.Index of LOWER or of UPPER, and "no" otherwise. StrCmpS compares exactly; NSIS's
+; other string comparisons follow the user's locale.
+!macro TaveluneHelper_OneOf LOWER UPPER
+  StrCpy $TaveluneHelper.Result no
+  StrCpy $TaveluneHelper.Expected `${LOWER}` 1 $TaveluneHelper.Index
+  StrCmpS $TaveluneHelper.Char $TaveluneHelper.Expected 0 +2
+  StrCpy $TaveluneHelper.Result yes
+  StrCpy $TaveluneHelper.Expected `${UPPER}` 1 $TaveluneHelper.Index
+  StrCmpS $TaveluneHelper.Char $TaveluneHelper.Expected 0 +2
+  StrCpy $TaveluneHelper.Result yes
+!macroend
+
 ; $TaveluneHelper.Status becomes the helper's exit status, or "" when it did not run to its end.
 !macro TaveluneHelper_Run
   StrCpy $TaveluneHelper.Status ""
+
+  ; The helper by an absolute path only: "\\..." or a drive letter, ":" and "\".
+  StrCpy $TaveluneHelper.Char $TaveluneHelper.Helper 2
+  ${If} $TaveluneHelper.Char S!= `\\`
+    StrCpy $TaveluneHelper.Char $TaveluneHelper.Helper 2 1
+    ${If} $TaveluneHelper.Char S!= `:\`
+      Return
+    ${EndIf}
+    StrCpy $TaveluneHelper.Char $TaveluneHelper.Helper 1
+    ${For} $TaveluneHelper.Index 0 25
+      !insertmacro TaveluneHelper_OneOf abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ
+      ${IfThen} $TaveluneHelper.Result == yes ${|} ${ExitFor} ${|}
+    ${Next}
+    ${If} $TaveluneHelper.Result != yes
+      Return
+    ${EndIf}
+  ${EndIf}
+
+  ; The check's target: its last part, after the last "\" or "/", must be Tavelune.exe.
+  ${If} $TaveluneHelper.Option == ""
+    StrLen $TaveluneHelper.Index $TaveluneHelper.Argument
+    ${Do}
+      IntOp $TaveluneHelper.Index $TaveluneHelper.Index - 1
+      ${IfThen} $TaveluneHelper.Index < 0 ${|} ${ExitDo} ${|}
+      StrCpy $TaveluneHelper.Char $TaveluneHelper.Argument 1 $TaveluneHelper.Index
+      ${If} $TaveluneHelper.Char S== `\`
+      ${OrIf} $TaveluneHelper.Char S== `/`
+        ${ExitDo}
+      ${EndIf}
+    ${Loop}
+    IntOp $TaveluneHelper.Index $TaveluneHelper.Index + 1
+    StrCpy $TaveluneHelper.Line $TaveluneHelper.Argument "" $TaveluneHelper.Index
+    StrLen $TaveluneHelper.Length $TaveluneHelper.Line
+    ${If} $TaveluneHelper.Length != 12
+      Return
+    ${EndIf}
+    ${For} $TaveluneHelper.Index 0 11
+      StrCpy $TaveluneHelper.Char $TaveluneHelper.Line 1 $TaveluneHelper.Index
+      !insertmacro TaveluneHelper_OneOf tavelune.exe TAVELUNE.EXE
+      ${IfThen} $TaveluneHelper.Result != yes ${|} Return ${|}
+    ${Next}
+  ${EndIf}
 
   ; The program name: in quotes, which a file name cannot hold.
   StrCpy $TaveluneHelper.Line `"$TaveluneHelper.Helper"`

@@ -3,8 +3,9 @@
 ;   makensis -DHELPER_EXE=path\to\tavelune-helper.exe -DNEW_TAVELUNE_EXE=path\to\Tavelune.exe
 ;            [-DOUTFILE=TaveluneUpdate.exe] example-updater.nsi
 ;
-; Its exit status: 0 the file was replaced; 2 Tavelune runs (the helper's notice told the user);
-; 3 whether Tavelune runs cannot be told safely. /S runs it silently, /D=FOLDER names the folder.
+; Its exit status: 0 the file was replaced; 2 Tavelune runs (the helper's notice told the user,
+; unless the update runs silently); 3 whether Tavelune runs cannot be told safely. /S runs it
+; silently, /D=FOLDER names the folder.
 ;
 ; A 32-bit installer (Target x86-unicode) runs on 64-bit Windows too, but there $PROGRAMFILES is
 ; "C:\Program Files (x86)". A 64-bit Tavelune lives under $PROGRAMFILES64, and that is the path
@@ -31,8 +32,12 @@ Section
 
   ${TaveluneHelperCheck} "$INSTDIR\tavelune-helper.exe" "$INSTDIR\Tavelune.exe" $0
   ${If} $0 == 10
-    ${TaveluneHelperNotice} "$INSTDIR\tavelune-helper.exe" \
-        "Tavelune läuft noch. Bitte schließen Sie Tavelune und starten Sie die Aktualisierung erneut."
+    ; A silent update may run where nobody sees the screen (a deployment tool, as SYSTEM, in
+    ; session 0), and the notice would wait there for ever: the exit status must tell.
+    ${IfNot} ${Silent}
+      ${TaveluneHelperNotice} "$INSTDIR\tavelune-helper.exe" \
+          "Tavelune läuft noch. Bitte schließen Sie Tavelune und starten Sie die Aktualisierung erneut."
+    ${EndIf}
     SetErrorLevel 2
     Quit
   ${ElseIf} $0 != 0
@@ -43,6 +48,11 @@ Section
     Quit
   ${EndIf}
 
+  ClearErrors
   File "/oname=Tavelune.exe" "${NEW_TAVELUNE_EXE}"
+  ${If} ${Errors}
+    SetErrorLevel 4
+    Quit
+  ${EndIf}
   SetErrorLevel 0
 SectionEnd

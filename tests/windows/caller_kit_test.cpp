@@ -78,13 +78,14 @@ struct ProgramRun {
   std::wstring notice;
 };
 
+// The program inherits the test's inheritable handles, as a caller of the kit may hand them on.
 ProgramRun RunProgram(std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
   ProgramRun run{99, L""};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                     nullptr, nullptr, &startup, &process) == FALSE) {
+  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                     nullptr, &startup, &process) == FALSE) {
     ADD_FAILURE() << "could not start the program";
     return run;
   }
@@ -138,6 +139,8 @@ std::vector<std::pair<const char*, Caller>> Callers() {
 class CallerKit : public testing::Test {
  protected:
   void SetUp() override {
+    // A relative helper path would find the reporter here, were it not refused.
+    SetCurrentDirectoryW(ExecutableDirectory().c_str());
     SetEnvironmentVariableW(L"TAVELUNE_REPORT", ReportPath().c_str());
     ReporterEndsWith(0);
   }
@@ -152,8 +155,9 @@ TEST_F(CallerKit, QuotingSurvivesMsvcrtSplitting) {
     for (const AwkwardString& row : kAwkwardStrings) {
       SCOPED_TRACE(testing::Message() << name << ": " << row.situation);
       ReporterEndsWith(0);
-      EXPECT_EQ(call(ReporterPath(), false, row.text), 0);
-      EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{row.text});
+      const std::wstring target = row.text + L"\\Tavelune.exe";
+      EXPECT_EQ(call(ReporterPath(), false, target), 0);
+      EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{target});
       ReporterEndsWith(0);
       EXPECT_EQ(call(ReporterPath(), true, row.text), 0);
       EXPECT_EQ(ReportedArguments(), (std::vector<std::wstring>{L"--error", row.text}));
@@ -166,11 +170,11 @@ TEST_F(CallerKit, NsisRefusesCommandLinesItWouldCut) {
   if (!Built(L"nsis_probe.exe")) {
     GTEST_SKIP() << "makensis was not found when this was built";
   }
-  const std::wstring fits(900, L'x');
+  const std::wstring fits = std::wstring(900, L'x') + L"\\Tavelune.exe";
   EXPECT_EQ(ThroughNsis(ReporterPath(), false, fits), 0);
   EXPECT_TRUE(ReportedArguments() == std::vector<std::wstring>{fits});
   ReporterEndsWith(0);
-  EXPECT_EQ(ThroughNsis(ReporterPath(), false, std::wstring(1100, L'x')), 20);
+  EXPECT_EQ(ThroughNsis(ReporterPath(), false, std::wstring(1100, L'x') + L"\\Tavelune.exe"), 20);
   EXPECT_EQ(ReportedArguments(), std::vector<std::wstring>{L"<none>"});
 }
 
@@ -188,14 +192,22 @@ TEST_F(CallerKit, HeaderRefusesCommandLinesOverThePlatformLimit) {
 
 struct OutcomeCase {
   const char* situation;
-  std::wstring helper;  // empty: the reporter
+  std::wstring helper;  // empty: the reporter; "\\..." below the tests' folder; else as it is
   DWORD helperStatus;
   int expectedCheck;
   int expectedNotice;
+  const wchar_t* target = L"C:\\Tavelune\\Tavelune.exe";
 };
 
 const OutcomeCase kOutcomeCases[] = {
-    {"helper missing", L"missing\\tavelune-helper.exe", 0, 20, 20},
+    {"helper missing", L"\\missing\\tavelune-helper.exe", 0, 20, 20},
+    {"relative helper path", L"argument_reporter.exe", 0, 20, 20},
+    {"helper path without .exe", L"\\argument_reporter", 0, 20, 20},
+    {"a folder as the target", L"", 0, 20, 0, L"C:\\Tavelune"},
+    {"a folder with a trailing backslash", L"", 0, 20, 0, L"C:\\Tavelune\\"},
+    {"another program as the target", L"", 0, 20, 0, L"C:\\Tavelune\\Tavelune.exe.bak"},
+    {"the name in other ASCII case", L"", 0, 0, 0, L"C:\\Tavelune\\tAVELUNE.EXE"},
+    {"forward slashes", L"", 0, 0, 0, L"C:/Tavelune/Tavelune.exe"},
     {"no process runs from the path", L"", 0, 0, 0},
     {"one runs from the path", L"", 10, 10, 20},
     {"cannot be told", L"", 20, 20, 20},
@@ -208,13 +220,36 @@ TEST_F(CallerKit, OnlyTheHelpersOwnAnswersPassThrough) {
   for (const auto& [name, call] : Callers()) {
     for (const OutcomeCase& row : kOutcomeCases) {
       SCOPED_TRACE(testing::Message() << name << ": " << row.situation);
-      std::wstring helper =
-          row.helper.empty() ? ReporterPath() : ExecutableDirectory() + L"\\" + row.helper;
+      std::wstring helper = row.helper.empty()       ? ReporterPath()
+                            : row.helper[0] == L'\\' ? ExecutableDirectory() + row.helper
+                                                     : row.helper;
       ReporterEndsWith(row.helperStatus);
-      EXPECT_EQ(call(helper, false, L"C:\\Tavelune\\Tavelune.exe"), row.expectedCheck);
+      EXPECT_EQ(call(helper, false, row.target), row.expectedCheck);
       EXPECT_EQ(call(helper, true, L"Text"), row.expectedNotice);
     }
   }
+}
+
+// The helper gets a console, so that a batch updater's chcp works, but no console window, and none
+// of the caller's inheritable handles: the reporter writes to one if it has it.
+TEST_F(CallerKit, HelperGetsAConsoleButNoWindowAndNoHandles) {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  ASSERT_NE(CreatePipe(&read, &write, &inheritable, 0), FALSE);
+  SetEnvironmentVariableW(L"TAVELUNE_REPORT_HANDLE",
+                          std::to_wstring(reinterpret_cast<ULONG_PTR>(write)).c_str());
+  for (const auto& [name, call] : Callers()) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(call(ReporterPath(), false, L"C:\\Tavelune\\Tavelune.exe"), 0);
+    DWORD leaked = 0;
+    EXPECT_NE(PeekNamedPipe(read, nullptr, 0, nullptr, &leaked, nullptr), FALSE);
+    EXPECT_EQ(leaked, 0u);
+    EXPECT_EQ(FileBytes(ReportPath() + L".console"), "a console, no window");
+  }
+  SetEnvironmentVariableW(L"TAVELUNE_REPORT_HANDLE", nullptr);
+  CloseHandle(read);
+  CloseHandle(write);
 }
 
 // The notice shows the text exactly as passed; read back from the screen, then dismissed.
@@ -252,14 +287,16 @@ struct UpdateCase {
   const char* situation;
   bool standInRuns;
   bool standInRefuses;
+  bool targetHeldOpen;  // opened with no sharing while the update runs
   DWORD expectedExit;
-  bool expectNotice;
+  bool expectNotice;  // unless the update runs silently
 };
 
 const UpdateCase kUpdateCases[] = {
-    {"nothing runs: replaced", false, false, 0, false},
-    {"Tavelune runs: notice, left alone", true, false, 2, true},
-    {"cannot be told: left alone", true, true, 3, false},
+    {"nothing runs: replaced", false, false, false, 0, false},
+    {"Tavelune runs: notice, left alone", true, false, false, 2, true},
+    {"cannot be told: left alone", true, true, false, 3, false},
+    {"target held open: replacing fails", false, false, true, 4, false},
 };
 
 const std::wstring kRunningNotice =
@@ -267,7 +304,7 @@ const std::wstring kRunningNotice =
     L"Aktualisierung erneut.";
 
 // Runs `commandLine` for each case against a fresh folder holding a stand-in as Tavelune.exe.
-void ExpectUpdates(const std::wstring& folder, const std::wstring& commandLine) {
+void ExpectUpdates(const std::wstring& folder, const std::wstring& commandLine, bool silent) {
   const std::wstring target = folder + L"\\Tavelune.exe";
   CreateDirectoryW(folder.c_str(), nullptr);
   for (const UpdateCase& row : kUpdateCases) {
@@ -277,12 +314,18 @@ void ExpectUpdates(const std::wstring& folder, const std::wstring& commandLine) 
     if (row.standInRuns) {
       standIn = StartStandIn(target, row.standInRefuses);
     }
+    HANDLE held = row.targetHeldOpen ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE;
     ProgramRun run = RunProgram(commandLine);
+    if (row.targetHeldOpen) {
+      CloseHandle(held);
+    }
     if (row.standInRuns) {
       StopStandIn(standIn);
     }
     EXPECT_EQ(run.exitCode, row.expectedExit);
-    EXPECT_EQ(run.notice, row.expectNotice ? kRunningNotice : L"");
+    EXPECT_EQ(run.notice, row.expectNotice && !silent ? kRunningNotice : L"");
     EXPECT_EQ(FileBytes(target) == FileBytes(ReporterPath()), row.expectedExit == 0);
   }
 }
@@ -292,12 +335,14 @@ TEST_F(CallerKit, NsisExampleUpdaterReplacesOnlyOnZero) {
     GTEST_SKIP() << "makensis was not found when this was built";
   }
   const std::wstring folder = InBuild(L"nsis-updated");
-  ExpectUpdates(folder, QuoteArgument(InBuild(L"example-updater.exe")) + L" /S /D=" + folder);
+  ExpectUpdates(folder, QuoteArgument(InBuild(L"example-updater.exe")) + L" /S /D=" + folder, true);
 }
 
 TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   // The recipe's folder as it is shipped: the script, the helper, the new files.
-  const std::wstring recipe = InBuild(L"batch-recipe");
+  // Both folders hold a "!", which delayed expansion would drop; the recipe runs with it on, and
+  // with a variable named ERRORLEVEL that would stand in for the helper's answer.
+  const std::wstring recipe = InBuild(L"batch-recipe!");
   CreateDirectoryW(recipe.c_str(), nullptr);
   CreateDirectoryW((recipe + L"\\files").c_str(), nullptr);
   ASSERT_NE(CopyFileW(InBuild(L"update-tavelune.cmd").c_str(),
@@ -307,10 +352,14 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
             FALSE);
   ASSERT_NE(CopyFileW(ReporterPath().c_str(), (recipe + L"\\files\\Tavelune.exe").c_str(), FALSE),
             FALSE);
-  const std::wstring folder = InBuild(L"batch-updated");
+  const std::wstring folder = InBuild(L"batch-updated!");
+  SetEnvironmentVariableW(L"ERRORLEVEL", L"0");
   // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
-  ExpectUpdates(folder, L"cmd.exe /d /s /c \"\"" + recipe + L"\\update-tavelune.cmd\" \"" + folder +
-                            L"\\\"\"");
+  ExpectUpdates(
+      folder,
+      L"cmd.exe /d /v:on /s /c \"\"" + recipe + L"\\update-tavelune.cmd\" \"" + folder + L"\\\"\"",
+      false);
+  SetEnvironmentVariableW(L"ERRORLEVEL", nullptr);
 }
 
 }  // namespace
