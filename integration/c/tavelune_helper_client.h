@@ -43,8 +43,11 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_IsAbsolute(const wchar_t* path) {
   if (path[0] == L'\\' && path[1] == L'\\') {
     return TRUE;
   }
-  return ((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) &&
-         path[1] == L':' && path[2] == L'\\';
+  if (((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) && path[1] == L':' &&
+      path[2] == L'\\') {
+    return TRUE;
+  }
+  return FALSE;
 }
 
 /* TRUE when the part of `path` after its last '\' or '/' is "Tavelune.exe", folding only the
@@ -67,7 +70,7 @@ TAVELUNE_HELPER_FUNCTION BOOL TaveluneHelper_NamesTavelune(const wchar_t* path) 
       return FALSE;
     }
   }
-  return last[i] == L'\0';
+  return last[i] == L'\0' ? TRUE : FALSE;
 }
 
 /* Writes `argument` in double quotes so that the C runtime's splitting gives it back unchanged:
