@@ -1,6 +1,8 @@
 # Installing and packaging the helper: `cmake --install` puts the executable under bin/, and the
 # `package` target makes tavelune-helper-<version>-win64.zip with it, the README, the licence, the
-# security notes and the caller kit, and writes SHA256SUMS for the zip and the executable beside it.
+# security notes and the caller kit; beside it the test bundle,
+# tavelune-helper-<version>-win64-tests.zip, with the same executable; and SHA256SUMS for both zips
+# and the executable.
 
 # Authenticode signing after the link, only when a certificate is given; the password is read from
 # TAVELUNE_SIGNING_PASSWORD in the environment when the build runs.
@@ -28,7 +30,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME tavelune-helper-${PROJECT_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
-# The package is written where the build leaves the executable, so SHA256SUMS can name both.
+# The package is written where the build leaves the executables, so that the scripts run after it
+# find them there: the test bundle's, then the one that writes SHA256SUMS.
 set(CPACK_TAVELUNE_HELPER_EXE ${CMAKE_BINARY_DIR}/tavelune-helper.exe)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/write-checksums.cmake)
+set(CPACK_TAVELUNE_TEST_BUNDLE tavelune-helper-${PROJECT_VERSION}-win64-tests.zip)
+set(CPACK_TAVELUNE_TEST_RUNNER ${CMAKE_SOURCE_DIR}/tests/windows/run-tests.cmd)
+list(TRANSFORM TAVELUNE_TEST_PROGRAMS APPEND .exe OUTPUT_VARIABLE CPACK_TAVELUNE_TEST_PROGRAMS)
+set(CPACK_TAVELUNE_TEST_FILES ${TAVELUNE_TEST_BUNDLE_FILES})
+set(CPACK_TAVELUNE_STRIP ${CMAKE_STRIP})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/test-bundle.cmake
+                             ${CMAKE_CURRENT_LIST_DIR}/write-checksums.cmake)
 include(CPack)

@@ -21,5 +21,3 @@ target_link_libraries(tavelune-helper PRIVATE instance_check notice tool_options
 # and doing nothing.
 add_executable(floor bench/floor.cpp)
 target_link_libraries(floor PRIVATE tool_options)
-
-include(cmake/release.cmake)

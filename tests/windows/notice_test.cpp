@@ -140,6 +140,9 @@ bool Eventually(Condition condition) {
 }
 
 TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
+  if (!HasVisibleWindowStation()) {
+    GTEST_SKIP() << kNoVisibleWindowStation;
+  }
   for (const NoticeCase& row : kNoticeCases) {
     SCOPED_TRACE(row.situation);
     StartedHelper started = StartHelper({L"--error", row.text});

@@ -148,6 +148,14 @@ HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds) {
   }
 }
 
+bool HasVisibleWindowStation() {
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
+                                   &needed) != FALSE &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 HelperRun RunHelperDismissingNotice(const std::vector<std::wstring>& arguments) {
   StartedHelper started = StartHelper(arguments);
   if (WaitForSingleObject(started.process, 2000) == WAIT_TIMEOUT) {

@@ -47,6 +47,12 @@ HelperRun RunHelper(const std::vector<std::wstring>& arguments,
 // in time.
 HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds);
 
+// Whether this process's window station is visible, so that a notice on it can be seen and
+// answered. A service, session 0 and a machine without a desktop have none.
+bool HasVisibleWindowStation();
+constexpr const char* kNoVisibleWindowStation =
+    "no visible window station (a service, session 0, no desktop): a notice cannot be seen here";
+
 // Runs the helper to its end. Where it shows a notice (a display is there), the notice is
 // dismissed with OK, as a user would.
 HelperRun RunHelperDismissingNotice(const std::vector<std::wstring>& arguments);

@@ -58,9 +58,9 @@ target_link_libraries(caller_kit_test PRIVATE client_header_check)
 configure_file(integration/cmd/update-tavelune.cmd ${CMAKE_BINARY_DIR}/update-tavelune.cmd COPYONLY)
 
 # The NSIS include's installers, built with makensis where it is installed: the probe the test
-# drives the include through, and the example updater for both targets (the 32-bit one is only
-# built: 32-bit Wine needs a kernel that runs 32-bit x86 programs, which CI's has not). The
-# example replaces Tavelune.exe with the reporter.
+# drives the include through, and the example updater for both targets (where 32-bit x86 programs
+# cannot run, as under a 64-bit-only Wine, the 32-bit one's test is skipped). The example replaces
+# Tavelune.exe with the reporter.
 find_program(MAKENSIS makensis)
 if(MAKENSIS)
   set(nsis_outputs)
@@ -83,6 +83,13 @@ if(MAKENSIS)
   endforeach()
   add_custom_target(nsis_installers ALL DEPENDS ${nsis_outputs})
   add_dependencies(caller_kit_test nsis_installers)
+endif()
+
+# What the test bundle holds beside the helper: the test programs and everything they start.
+set(TAVELUNE_TEST_PROGRAMS image_test command_line_test scan_test notice_test caller_kit_test)
+set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe update-tavelune.cmd)
+if(MAKENSIS)
+  list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe)
 endif()
 
 # Run by hand through scripts/bench, not by the test suite.
