@@ -1,7 +1,7 @@
 @echo off
-rem Runs the Windows tests of tavelune-helper against programs\tavelune-helper.exe, the very file
-rem that the release zip holds. Needs nothing installed; any folder will do, and so will a second
-rem run in the same one.
+rem Runs the Windows tests of tavelune-helper, programs\*_test.exe, against
+rem programs\tavelune-helper.exe, the very file that the release zip holds. Needs nothing
+rem installed; any folder will do, and so will a second run in the same one.
 rem
 rem Each test program's output goes to logs\PROGRAM.log. One line per program, then a closing line
 rem "N passed, M failed, K skipped" that counts the test cases; failed and skipped cases are named,
@@ -23,8 +23,12 @@ if not exist "%programs%\tavelune-helper.exe" (
 rem The scan test makes its sandbox in the current folder, beside the programs.
 cd /d "%programs%"
 
-set /a passed=0, failed=0, skipped=0
-for %%p in (image_test command_line_test scan_test notice_test caller_kit_test) do call :run %%p
+set /a ran=0, passed=0, failed=0, skipped=0
+for %%p in (*_test.exe) do call :run %%~np
+if %ran%==0 (
+  echo There are no test programs in "%programs%".
+  exit /b 1
+)
 echo %passed% passed, %failed% failed, %skipped% skipped
 if %failed% neq 0 exit /b 1
 exit /b 0
@@ -52,5 +56,5 @@ rem While the tests run, a case's line also carries its time; in the closing lis
 for /f "usebackq tokens=1-3 delims=[] " %%a in ("%logs%\%1.summary") do if "%%c"=="" if "%%a"=="FAILED" echo   failed: %%b
 for /f "usebackq tokens=1-3 delims=[] " %%a in ("%logs%\%1.summary") do if "%%c"=="" if "%%a"=="SKIPPED" echo   skipped: %%b
 del "%logs%\%1.summary"
-set /a passed+=programPassed, failed+=programFailed, skipped+=programSkipped
+set /a ran+=1, passed+=programPassed, failed+=programFailed, skipped+=programSkipped
 exit /b 0

@@ -18,6 +18,7 @@ function(add_windows_test name)
   target_link_libraries(${name} PRIVATE windows_test_support GTest::gtest GTest::gtest_main)
   target_link_options(${name} PRIVATE -static)
   add_dependencies(${name} tavelune-helper stand_in)
+  set_property(GLOBAL APPEND PROPERTY TAVELUNE_TEST_PROGRAMS ${name}.exe)
 
   if(NOT CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
@@ -85,8 +86,7 @@ if(MAKENSIS)
   add_dependencies(caller_kit_test nsis_installers)
 endif()
 
-# What the test bundle holds beside the helper: the test programs and everything they start.
-set(TAVELUNE_TEST_PROGRAMS image_test command_line_test scan_test notice_test caller_kit_test)
+# What the test bundle holds beside the helper and the test programs: everything they start.
 set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe update-tavelune.cmd)
 if(MAKENSIS)
   list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe)
