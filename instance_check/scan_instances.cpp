@@ -21,16 +21,44 @@ WCHAR LowerAscii(WCHAR unit) {
   return unit >= L'A' && unit <= L'Z' ? static_cast<WCHAR>(unit - L'A' + L'a') : unit;
 }
 
+// "\\?\..." and "\??\..." reach the file system exactly as written: CreateFileW and CopyFileW
+// complete and normalise neither, while GetFullPathNameW would ("\\?\C:\App.\x" would lose the
+// dot that names another folder). Only these two prefixes, spelled with backslashes, are exempt;
+// "//?/..." is normalised by the file functions like any other path.
+bool IsVerbatim(const wchar_t* path) {
+  return path[0] == L'\\' && (path[1] == L'\\' || path[1] == L'?') && path[2] == L'?' &&
+         path[3] == L'\\';
+}
+
+// Fills `canonicalTarget` with the path that the file functions act on for `path`: a verbatim
+// path as it stands, any other as GetFullPathNameW makes it absolute. False when there is none, or
+// it does not fit the buffer.
+bool MakeAbsolute(const wchar_t* path, WCHAR* canonicalTarget) {
+  if (IsVerbatim(path)) {
+    for (DWORD i = 0; i < kPathCapacity; ++i) {
+      canonicalTarget[i] = path[i];
+      if (path[i] == L'\0') {
+        return true;
+      }
+    }
+    return false;
+  }
+  // A result of kPathCapacity or more is the size the path would need: it did not fit, and the
+  // buffer holds nothing usable.
+  DWORD length = GetFullPathNameW(path, kPathCapacity, canonicalTarget, nullptr);
+  return length != 0 && length < kPathCapacity;
+}
+
 // Windows reports an image path in its plain Win32 form ("C:\...", "\\server\share\..."), but a
-// caller may name the same file through the verbatim ("\\?\") or the device ("\\.\") namespace,
-// as long-path code and canonicalising libraries do. Returns the plain form of such a path, made in
-// place in `canonicalTarget`, or the path itself when it has neither prefix. Returns nullptr for
-// any other path in those namespaces (a volume GUID, GLOBALROOT, a device): no image path is
-// reported in a form that could equal it.
+// caller may name the same file through the verbatim ("\\?\", "\??\") or the device ("\\.\")
+// namespace, as long-path code, canonicalising libraries and the targets of links do. Returns the
+// plain form of such a path, made in place in `canonicalTarget`, or the path itself when it has
+// none of these prefixes. Returns nullptr for any other path in those namespaces (a volume GUID,
+// GLOBALROOT, a device): no image path is reported in a form that could equal it.
 const WCHAR* PlainWin32Form(WCHAR* canonicalTarget) {
-  const bool namespacePrefix = canonicalTarget[0] == L'\\' && canonicalTarget[1] == L'\\' &&
-                               (canonicalTarget[2] == L'?' || canonicalTarget[2] == L'.') &&
-                               canonicalTarget[3] == L'\\';
+  const bool namespacePrefix =
+      IsVerbatim(canonicalTarget) || (canonicalTarget[0] == L'\\' && canonicalTarget[1] == L'\\' &&
+                                      canonicalTarget[2] == L'.' && canonicalTarget[3] == L'\\');
   if (!namespacePrefix) {
     return canonicalTarget;
   }
@@ -46,6 +74,19 @@ const WCHAR* PlainWin32Form(WCHAR* canonicalTarget) {
     return rest + 2;
   }
   return nullptr;
+}
+
+// "C:\App\Tavelune.exe::$DATA" names the file itself and "...:name" one of its streams, and the
+// file functions accept both; no image path holds a ':' past the drive's. Such a target cannot be
+// compared, nor can a ':' elsewhere name a file.
+bool HasColonPastTheDrive(const WCHAR* target) {
+  const WCHAR* unit = target[0] != L'\0' && target[1] == L':' ? target + 2 : target;
+  for (; *unit != L'\0'; ++unit) {
+    if (*unit == L':') {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Opens one candidate and compares its image path with the target. NotRunning means the candidate
@@ -79,14 +120,11 @@ InstanceStatus ScanInstances(const wchar_t* path) {
   WCHAR canonicalTarget[kPathCapacity];
   WCHAR imagePath[kPathCapacity];
 
-  // A result of kPathCapacity or more is the size the path would need: it did not fit, and the
-  // buffer holds nothing usable.
-  DWORD targetLength = GetFullPathNameW(path, kPathCapacity, canonicalTarget, nullptr);
-  if (targetLength == 0 || targetLength >= kPathCapacity) {
+  if (!MakeAbsolute(path, canonicalTarget)) {
     return InstanceStatus::Undetermined;
   }
   const WCHAR* target = PlainWin32Form(canonicalTarget);
-  if (target == nullptr) {
+  if (target == nullptr || HasColonPastTheDrive(target)) {
     return InstanceStatus::Undetermined;
   }
 

@@ -119,6 +119,29 @@ const ScanCase kScanCases[] = {
      0,
      false,
      L"\\\\?\\"},
+    {"NT spelling of the running file",
+     {{kApp, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     10,
+     false,
+     L"\\??\\"},
+    {"NT spelling of another folder",
+     {{kOther, false}},
+     L"App\\Tavelune.exe",
+     nullptr,
+     0,
+     false,
+     L"\\??\\"},
+    {"verbatim path is taken as written: the folder \"App.\" is another one",
+     {{kApp, false}},
+     L"App.\\Tavelune.exe",
+     nullptr,
+     0,
+     false,
+     L"\\\\?\\"},
+    {"the file's unnamed stream", {{kApp, false}}, L"App\\Tavelune.exe::$DATA", nullptr, 20, false},
+    {"a named stream of the file", {{kApp, false}}, L"App\\Tavelune.exe:name", nullptr, 20, false},
     {"a path in no drive's namespace",
      {{kApp, false}},
      L"\\\\?\\GLOBALROOT\\Device\\Tavelune.exe",
@@ -171,7 +194,7 @@ TEST_F(Scan, AnswersFromTheRunningProcesses) {
         row.workingFolder ? row.argument : row.namespacePrefix + InSandbox(row.argument);
     std::wstring workingDirectory = row.workingFolder ? InSandbox(row.workingFolder) : L"";
     HelperRun run = RunWith(row.running, argument, workingDirectory);
-    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(run.finished) << run.problem;
     EXPECT_EQ(run.exitCode, row.expectedStatus);
     EXPECT_EQ(run.standardError, row.expectDiagnostic ? kDiagnosticBytes : "");
     EXPECT_EQ(run.standardOutput, "");
