@@ -19,7 +19,8 @@ using UINT = unsigned int;
 using ULONG_PTR = std::uintptr_t;
 using WCHAR = wchar_t;
 using HANDLE = void*;
-using HWND = struct HWND__*;  // NOLINT: the reserved name is Windows' own
+using HWND = struct HWND__*;        // NOLINT: the reserved name is Windows' own
+using HWINSTA = struct HWINSTA__*;  // NOLINT: likewise
 
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
@@ -35,6 +36,8 @@ constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+constexpr int UOI_FLAGS = 1;
+constexpr DWORD WSF_VISIBLE = 0x0001;
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_ICONERROR = 0x00000010;
 constexpr UINT MB_SETFOREGROUND = 0x00010000;
@@ -52,6 +55,12 @@ struct PROCESSENTRY32W {
   WCHAR szExeFile[MAX_PATH];
 };
 
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+
 BOOL SetDefaultDllDirectories(DWORD directoryFlags);
 DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart);
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
@@ -61,6 +70,8 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
 BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWORD* size);
 BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, DWORD* needed);
 int MessageBoxW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);
 
 // msvcrt's comparison that folds only 'A' to 'Z'; glibc has no such function.

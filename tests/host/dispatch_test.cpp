@@ -20,26 +20,46 @@ const Calls kScanCalls = {kRestrict,         "GetFullPathNameW", "CreateToolhelp
 const std::string kNotice =
     "MessageBoxW(no owner, Text, KTQ - Aktualisierung angehalten, 0x00010010)";
 
+// Before the notice: is there anybody who could see it?
+const std::string kStation = "GetProcessWindowStation";
+const std::string kStationFlags = "GetUserObjectInformationW";
+
 struct DispatchCase {
   const char* situation;
   std::vector<std::wstring> arguments;
   int expectedStatus;
   Calls expectedCalls;
+  bool windowStationVisible = true;
+  bool windowStationQueryFails = false;
 };
 
 const DispatchCase kDispatchCases[] = {
     {"no argument", {}, 20, {kRestrict}},
     {"one path", {L"C:\\Apps\\Tavelune.exe"}, 0, kScanCalls},
     {"option alone is a path", {L"--error"}, 0, kScanCalls},
-    {"option and text", {L"--error", L"Text"}, 0, {kRestrict, kNotice}},
+    {"option and text", {L"--error", L"Text"}, 0, {kRestrict, kStation, kStationFlags, kNotice}},
     {"option in capitals", {L"--ERROR", L"Text"}, 20, {kRestrict}},
     {"option and two texts", {L"--error", L"a", L"b"}, 20, {kRestrict}},
+    {"notice where nobody can see it: none, at once",
+     {L"--error", L"Text"},
+     0,
+     {kRestrict, kStation, kStationFlags},
+     false},
+    {"notice where the window station cannot be asked: shown",
+     {L"--error", L"Text"},
+     0,
+     {kRestrict, kStation, kStationFlags, kNotice},
+     false,
+     true},
 };
 
 TEST(Dispatch, RestrictsTheLibrarySearchFirstThenCallsOneMode) {
   for (const DispatchCase& row : kDispatchCases) {
     SCOPED_TRACE(row.situation);
-    ResetFake({.processes = {{10, L"Tavelune.exe", L"D:\\Old\\Tavelune.exe"}}, .logCalls = true});
+    ResetFake({.processes = {{10, L"Tavelune.exe", L"D:\\Old\\Tavelune.exe"}},
+               .logCalls = true,
+               .windowStationVisible = row.windowStationVisible,
+               .windowStationQueryFails = row.windowStationQueryFails});
     std::vector<std::wstring> arguments = {L"tavelune-helper.exe"};
     arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
     std::vector<wchar_t*> argv;
@@ -51,6 +71,7 @@ TEST(Dispatch, RestrictsTheLibrarySearchFirstThenCallsOneMode) {
     EXPECT_EQ(wmain(static_cast<int>(arguments.size()), argv.data()), row.expectedStatus);
     EXPECT_EQ(Fake().calls, row.expectedCalls);
     EXPECT_EQ(OpenHandleCount(), 0);
+    EXPECT_EQ(Fake().misuses, std::vector<std::string>{});
   }
 }
 

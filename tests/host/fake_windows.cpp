@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <map>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -22,6 +23,7 @@ std::map<HANDLE, OpenHandle> openHandles;
 std::size_t nextHandle = 0x100;
 std::size_t cursor = 0;
 DWORD lastError = 0;
+int windowStation;  // the one there is; only its flags can be asked for
 
 HANDLE NewHandle(HandleKind kind, DWORD processId) {
   auto* handle = reinterpret_cast<HANDLE>(nextHandle += 8);
@@ -101,6 +103,11 @@ DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
   Called("GetFullPathNameW");
   if (bufferLength != 32768 || filePart != nullptr) {
     Misuse("GetFullPathNameW with another buffer length or a file-part pointer");
+  }
+  // The file functions take a verbatim path as written, and so must the scan.
+  const std::wstring_view prefix(fileName, std::min<std::size_t>(std::wcslen(fileName), 4));
+  if (prefix == L"\\\\?\\" || prefix == L"\\??\\") {
+    Misuse("GetFullPathNameW on a verbatim path, which would normalise it");
   }
   if (fake.fullPathFails) {
     lastError = ERROR_INVALID_PARAMETER;
@@ -212,6 +219,26 @@ DWORD GetLastError() { return lastError; }
 BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
   Called(directoryFlags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? "SetDefaultDllDirectories(System32)"
                                                         : "SetDefaultDllDirectories(other)");
+  return TRUE;
+}
+
+HWINSTA GetProcessWindowStation() {
+  Called("GetProcessWindowStation");
+  return reinterpret_cast<HWINSTA>(&windowStation);
+}
+
+BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, DWORD* needed) {
+  Called("GetUserObjectInformationW");
+  if (object != &windowStation || index != UOI_FLAGS || length != sizeof(USEROBJECTFLAGS) ||
+      needed == nullptr) {
+    Misuse("GetUserObjectInformationW for anything but the flags of the process's window station");
+  }
+  if (fake.windowStationQueryFails) {
+    lastError = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  *static_cast<USEROBJECTFLAGS*>(info) = {TRUE, FALSE, fake.windowStationVisible ? WSF_VISIBLE : 0};
+  *needed = sizeof(USEROBJECTFLAGS);
   return TRUE;
 }
 

@@ -30,6 +30,9 @@ struct FakeSystem {
   std::size_t walkFailsAt = kWalkNeverFails;
   DWORD walkError = ERROR_INVALID_HANDLE;
   bool logCalls = false;  // keep `calls`; off where the fake is timed or fuzzed
+  // The window station's flags: visible, as on a user's desktop, or not, as in session 0.
+  bool windowStationVisible = true;
+  bool windowStationQueryFails = false;
 
   // What the scan did.
   bool snapshotTaken = false;
