@@ -2,8 +2,11 @@
 rem Replaces Tavelune's files only when no Tavelune process runs from its folder.
 rem   update-tavelune.cmd [FOLDER]        FOLDER defaults to %ProgramW6432%\Tavelune
 rem tavelune-helper.exe and the new files (in a folder named files) lie beside this script.
-rem Exit status: 0 the files were replaced; 2 Tavelune runs (the helper's notice told the user);
-rem 3 whether it runs cannot be told, or the helper could not be started; 4 copying failed.
+rem Exit status, like the helper's own:
+rem   0   the files were replaced
+rem   10  Tavelune runs; the helper's notice told the user, unless nobody can see the screen
+rem   20  whether it runs cannot be told, or the helper could not be started
+rem   30  replacing failed: at least one file could not be copied (the others may have been)
 rem
 rem cmd reads a batch file line by line in the console's code page. This file is saved in code
 rem page 850, which has the German letters, and switches the console to it before the first line
@@ -31,19 +34,28 @@ rem did not start) means it cannot be ruled out.
 set "status=%ERRORLEVEL%"
 if "%status%"=="0" goto replace
 if "%status%"=="10" goto running
-set "result=3"
+set "result=20"
 goto done
 
 :running
+rem Where nobody can see the screen (a service, session 0), the helper shows nothing and ends at once.
 "%helper%" --error "Tavelune l„uft noch. Bitte schlieáen Sie Tavelune und starten Sie die Aktualisierung erneut."
-set "result=2"
+set "result=10"
 goto done
 
+rem One copy per file: what copy reports for a wildcard of which only some files fail is not
+rem documented, and a half-replaced install must not end with 0. Only the files folder's own files
+rem are copied, not its subfolders.
 :replace
 set "result=0"
-copy /y "%~dp0files\*" "%folder%\" >nul
-if errorlevel 1 set "result=4"
+for /r "%~dp0files" %%f in (*) do if "%%~dpf"=="%~dp0files\" call :copyOne "%%f"
 
 :done
 if defined previousCodePage "%chcp%" %previousCodePage% >nul 2>&1
 endlocal & exit /b %result%
+
+rem Copies one file into the folder; a failure makes the result 30.
+:copyOne
+copy /y "%~1" "%folder%\" >nul
+if errorlevel 1 set "result=30"
+exit /b 0

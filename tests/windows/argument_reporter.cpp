@@ -1,6 +1,7 @@
 // Started in the helper's place by the caller-kit tests. Writes the arguments it received, as
 // msvcrt split them, to the file that TAVELUNE_REPORT names (UTF-16, each one followed by a NUL),
-// then ends with the status that TAVELUNE_REPORT_STATUS gives (0 when it is unset).
+// writes what TAVELUNE_REPORT_OUTPUT holds to standard output, then ends with the status that
+// TAVELUNE_REPORT_STATUS gives (0 when it is unset).
 // Where TAVELUNE_REPORT_HANDLE names a handle value of its starter's, it writes to that handle,
 // which reaches the starter only if the handle was inherited; and it says in
 // TAVELUNE_REPORT.console whether it has a console, and whether that console has a window.
@@ -36,6 +37,13 @@ int wmain(int argc, wchar_t* argv[]) {
         CreateFileW(consoleReport.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     WriteFile(file, console, static_cast<DWORD>(strlen(console)), &written, nullptr);
     CloseHandle(file);
+  }
+  // As a test program would, it can print: what TAVELUNE_REPORT_OUTPUT holds.
+  char output[4096];
+  length = GetEnvironmentVariableA("TAVELUNE_REPORT_OUTPUT", output, sizeof(output));
+  if (length > 0 && length < sizeof(output)) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output, length, &written, nullptr);
   }
   wchar_t status[16] = L"0";
   GetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", status, 16);

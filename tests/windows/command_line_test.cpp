@@ -34,7 +34,7 @@ TEST(CommandLine, EachFormEndsWithItsStatusAndWritesNothing) {
   for (const CommandLineCase& row : kCommandLineCases) {
     SCOPED_TRACE(row.situation);
     HelperRun run = RunHelperDismissingNotice(row.arguments);
-    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(run.finished) << run.problem;
     EXPECT_EQ(run.exitCode, row.expectedStatus);
     EXPECT_EQ(run.standardOutput, "");
     EXPECT_EQ(run.standardError, "");

@@ -38,13 +38,30 @@ struct Image {
   }
 };
 
+// `headers` stays nullptr unless the file holds a DOS header and, where it points, an NT header
+// whose section table lies inside the file.
 Image LoadImage(const std::wstring& path) {
   Image image;
   image.bytes = ReadFileBytes(path);
+  if (image.bytes.size() < sizeof(IMAGE_DOS_HEADER)) {
+    return image;
+  }
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.bytes.data());
-  image.headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.bytes.data() + dos->e_lfanew);
-  const IMAGE_SECTION_HEADER* first = IMAGE_FIRST_SECTION(image.headers);
-  image.sections.assign(first, first + image.headers->FileHeader.NumberOfSections);
+  const size_t ntOffset = static_cast<size_t>(dos->e_lfanew);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew < 0 ||
+      ntOffset + sizeof(IMAGE_NT_HEADERS64) > image.bytes.size()) {
+    return image;
+  }
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.bytes.data() + ntOffset);
+  const IMAGE_SECTION_HEADER* first = IMAGE_FIRST_SECTION(headers);
+  const size_t sectionsEnd =
+      static_cast<size_t>(reinterpret_cast<const char*>(first) - image.bytes.data()) +
+      headers->FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER);
+  if (sectionsEnd > image.bytes.size()) {
+    return image;
+  }
+  image.headers = headers;
+  image.sections.assign(first, first + headers->FileHeader.NumberOfSections);
   return image;
 }
 
@@ -58,9 +75,8 @@ class HelperImage : public testing::Test {
  protected:
   void SetUp() override {
     image_ = LoadImage(HelperPath());
-    ASSERT_GT(image_.bytes.size(), 1024u);
-    ASSERT_EQ(reinterpret_cast<const IMAGE_DOS_HEADER*>(image_.bytes.data())->e_magic,
-              IMAGE_DOS_SIGNATURE);
+    ASSERT_NE(image_.headers, nullptr)
+        << "no executable image to read at " << testing::PrintToString(HelperPath());
     ASSERT_EQ(image_.headers->Signature, IMAGE_NT_SIGNATURE);
   }
   Image image_;
@@ -116,8 +132,8 @@ TEST_F(HelperImage, ImportsFromTheThreeSystemDllsOnlyAndLoadsNothingLater) {
   // The calls the tool makes are bound here, so a system without one refuses to start it.
   for (const char* needed :
        {"SetDefaultDllDirectories", "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
-        "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "MessageBoxW", "fwprintf",
-        "_wcsicmp", "wcscmp"}) {
+        "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "GetProcessWindowStation",
+        "GetUserObjectInformationW", "MessageBoxW", "fwprintf", "_wcsicmp", "wcscmp"}) {
     EXPECT_EQ(functions.count(needed), 1u) << needed;
   }
 }

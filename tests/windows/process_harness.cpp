@@ -1,6 +1,7 @@
 #include "process_harness.h"
 
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,17 +37,28 @@ HANDLE OpenNulInput() {
                      OPEN_EXISTING, 0, nullptr);
 }
 
-[[noreturn]] void Fail(const char* what) {
-  fprintf(stderr, "test harness: %s failed, error %lu\n", what, GetLastError());
-  std::abort();
+// Says in the test's log what could not be done, naming the file, so that the failing case that
+// follows explains itself.
+void Complain(const char* what, const std::wstring& path) {
+  DWORD error = GetLastError();
+  fprintf(stderr, "test harness: %s %ls failed, error %lu\n", what, path.c_str(), error);
 }
 
-// Starts `program` with these standard handles, which it inherits; returns its process handle.
+// Where a process or pipe could not be made, only a system short of resources is to blame: the
+// run cannot go on.
+[[noreturn]] void Abandon(const char* what) {
+  fprintf(stderr, "test harness: %s failed, error %lu\n", what, GetLastError());
+  std::exit(1);
+}
+
+// Starts `program` with these standard handles, which it inherits; returns its process handle, or
+// nullptr when it could not be started (a missing file, say).
 HANDLE StartWithStandardHandles(const std::wstring& program, std::wstring commandLine, HANDLE input,
                                 HANDLE output, HANDLE error, SECURITY_ATTRIBUTES* processSecurity,
-                                const wchar_t* workingDirectory) {
+                                const wchar_t* workingDirectory, wchar_t* desktop = nullptr) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  startup.lpDesktop = desktop;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
   startup.hStdOutput = output;
@@ -54,7 +66,8 @@ HANDLE StartWithStandardHandles(const std::wstring& program, std::wstring comman
   PROCESS_INFORMATION info{};
   if (CreateProcessW(program.c_str(), commandLine.data(), processSecurity, nullptr, TRUE, 0,
                      nullptr, workingDirectory, &startup, &info) == FALSE) {
-    Fail("CreateProcessW");
+    Complain("starting", program);
+    return nullptr;
   }
   CloseHandle(info.hThread);
   return info.hProcess;
@@ -87,7 +100,7 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 }
 
 StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
-                          const std::wstring& workingDirectory) {
+                          const std::wstring& workingDirectory, const std::wstring& desktop) {
   std::wstring commandLine = QuoteArgument(HelperPath());
   for (const std::wstring& argument : arguments) {
     commandLine += L' ' + QuoteArgument(argument);
@@ -98,12 +111,14 @@ StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
   HANDLE errorWrite = nullptr;
   if (!CreateChildPipe(&started.outputRead, &outputWrite, false) ||
       !CreateChildPipe(&started.errorRead, &errorWrite, false)) {
-    Fail("CreatePipe");
+    Abandon("CreatePipe");
   }
   HANDLE input = OpenNulInput();
+  std::wstring desktopName = desktop;
   started.process =
       StartWithStandardHandles(HelperPath(), commandLine, input, outputWrite, errorWrite, nullptr,
-                               workingDirectory.empty() ? nullptr : workingDirectory.c_str());
+                               workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
+                               desktop.empty() ? nullptr : desktopName.data());
   CloseHandle(input);
   CloseHandle(outputWrite);
   CloseHandle(errorWrite);
@@ -112,10 +127,18 @@ StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
 
 HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds) {
   HelperRun run;
+  if (started.process == nullptr) {
+    run.exitCode = 99;
+    run.problem = "the helper could not be started (see the harness's line above)";
+    CloseHandle(started.outputRead);
+    CloseHandle(started.errorRead);
+    return run;
+  }
   run.finished = WaitForSingleObject(started.process, timeoutMilliseconds) == WAIT_OBJECT_0;
   if (!run.finished) {
+    run.problem = "the helper did not end within " + std::to_string(timeoutMilliseconds) + " ms";
     TerminateProcess(started.process, 99);
-    WaitForSingleObject(started.process, INFINITE);
+    WaitForSingleObject(started.process, kDeadlineMilliseconds);
   }
   GetExitCodeProcess(started.process, &run.exitCode);
   run.standardOutput = ReadAll(started.outputRead);
@@ -159,7 +182,7 @@ bool HasVisibleWindowStation() {
 HelperRun RunHelperDismissingNotice(const std::vector<std::wstring>& arguments) {
   StartedHelper started = StartHelper(arguments);
   if (WaitForSingleObject(started.process, 2000) == WAIT_TIMEOUT) {
-    HWND notice = FindNotice(GetProcessId(started.process), 10000);
+    HWND notice = FindNotice(GetProcessId(started.process), kDeadlineMilliseconds);
     if (notice != nullptr) {
       PostMessageW(notice, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
@@ -174,14 +197,14 @@ StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
   HANDLE outputWrite = nullptr;
   if (!CreateChildPipe(&inputRead, &standIn.inputWrite, true) ||
       !CreateChildPipe(&outputRead, &outputWrite, false)) {
-    Fail("CreatePipe");
+    Abandon("CreatePipe");
   }
 
   SECURITY_ATTRIBUTES processSecurity{sizeof(processSecurity), nullptr, FALSE};
   if (denyAll &&
       ConvertStringSecurityDescriptorToSecurityDescriptorW(
           L"D:", SDDL_REVISION_1, &processSecurity.lpSecurityDescriptor, nullptr) == FALSE) {
-    Fail("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    Abandon("ConvertStringSecurityDescriptorToSecurityDescriptorW");
   }
 
   standIn.process =
@@ -191,10 +214,18 @@ StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
   CloseHandle(inputRead);
   CloseHandle(outputWrite);
 
-  char ready = 0;
-  DWORD count = 0;
-  if (ReadFile(outputRead, &ready, 1, &count, nullptr) == FALSE || count != 1) {
-    Fail("waiting for the stand-in");
+  // Its one byte, or the end of the pipe when it died first, within the deadline.
+  DWORD available = 0;
+  for (DWORD waited = 0; standIn.process != nullptr && waited < kDeadlineMilliseconds;
+       waited += 10) {
+    if (PeekNamedPipe(outputRead, nullptr, 0, nullptr, &available, nullptr) == FALSE ||
+        available > 0) {
+      break;
+    }
+    Sleep(10);
+  }
+  if (standIn.process != nullptr && available == 0) {
+    Complain("waiting for the stand-in", imagePath);
   }
   CloseHandle(outputRead);
   return standIn;
@@ -202,10 +233,33 @@ StandIn StartStandIn(const std::wstring& imagePath, bool denyAll) {
 
 void StopStandIn(StandIn& standIn) {
   CloseHandle(standIn.inputWrite);
-  if (WaitForSingleObject(standIn.process, 30000) != WAIT_OBJECT_0) {
+  if (standIn.process != nullptr &&
+      WaitForSingleObject(standIn.process, kDeadlineMilliseconds) != WAIT_OBJECT_0) {
     TerminateProcess(standIn.process, 99);
-    WaitForSingleObject(standIn.process, INFINITE);
+    WaitForSingleObject(standIn.process, kDeadlineMilliseconds);
   }
   CloseHandle(standIn.process);
   standIn = {};
+}
+
+void EndChildProcesses() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != GetCurrentProcessId()) {
+      continue;
+    }
+    HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (child != nullptr) {
+      TerminateProcess(child, 99);
+      WaitForSingleObject(child, kDeadlineMilliseconds);
+      CloseHandle(child);
+    }
+  }
+  CloseHandle(snapshot);
 }

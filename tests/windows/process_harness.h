@@ -7,12 +7,18 @@
 #include <string>
 #include <vector>
 
+// How long a test waits for a process to end, a window to appear or a file to be written before
+// it fails the case. Under Wine on a busy two-core machine a process takes up to a second or two to
+// start; a healthy helper ends well within this.
+constexpr DWORD kDeadlineMilliseconds = 10000;
+
 // What one run of the helper left behind.
 struct HelperRun {
   DWORD exitCode = 0;
   std::string standardOutput;
   std::string standardError;
-  bool finished = false;  // false: it did not end within the time allowed and was terminated
+  bool finished = false;  // false: it could not be started, or did not end in time and was ended
+  std::string problem;    // why it did not finish
 };
 
 // A helper started but not yet waited for, for tests that look at its window while it runs.
@@ -36,10 +42,13 @@ std::wstring StandInPath();
 // Quotes one argument so that msvcrt's splitting gives it back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
 
-// `workingDirectory` empty: the test's own.
+// `workingDirectory` empty: the test's own. `desktop` empty: the test's own, else
+// "WINDOWSTATION\\DESKTOP". Where the helper cannot be started, `process` is nullptr and the log
+// says why.
 StartedHelper StartHelper(const std::vector<std::wstring>& arguments,
-                          const std::wstring& workingDirectory = L"");
-HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds = 60000);
+                          const std::wstring& workingDirectory = L"",
+                          const std::wstring& desktop = L"");
+HelperRun FinishHelper(StartedHelper started, DWORD timeoutMilliseconds = kDeadlineMilliseconds);
 HelperRun RunHelper(const std::vector<std::wstring>& arguments,
                     const std::wstring& workingDirectory = L"");
 
@@ -58,9 +67,14 @@ constexpr const char* kNoVisibleWindowStation =
 HelperRun RunHelperDismissingNotice(const std::vector<std::wstring>& arguments);
 
 // `denyAll`: the process is created with a DACL that grants nobody any access, so OpenProcess on
-// it fails with ERROR_ACCESS_DENIED. Returns once the stand-in runs its own code.
+// it fails with ERROR_ACCESS_DENIED. Returns once the stand-in runs its own code, or after the
+// deadline with the log saying why it does not.
 StandIn StartStandIn(const std::wstring& imagePath, bool denyAll);
 void StopStandIn(StandIn& standIn);
+
+// Ends every process this test started that still runs: a case that gives up on one must not leave
+// it waiting, or the next case's wait on it, behind.
+void EndChildProcesses();
 
 constexpr const wchar_t* kNoticeCaption = L"KTQ - Aktualisierung angehalten";
 

@@ -57,6 +57,7 @@ target_compile_options(client_header_check PRIVATE -Wall -Wextra -Wpedantic -Wsh
   -Wcast-qual -Werror $<$<COMPILE_LANGUAGE:CXX>:-Wold-style-cast -Wzero-as-null-pointer-constant>)
 target_link_libraries(caller_kit_test PRIVATE client_header_check)
 configure_file(integration/cmd/update-tavelune.cmd ${CMAKE_BINARY_DIR}/update-tavelune.cmd COPYONLY)
+configure_file(tests/windows/run-tests.cmd ${CMAKE_BINARY_DIR}/run-tests.cmd COPYONLY)
 
 # The NSIS include's installers, built with makensis where it is installed: the probe the test
 # drives the include through, and the example updater for both targets (where 32-bit x86 programs
