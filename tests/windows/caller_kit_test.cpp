@@ -283,12 +283,14 @@ TEST_F(CallerKit, HeaderNoticeShowsTheTextAsPassed) {
     if (window == nullptr) {
       ADD_FAILURE() << "no visible window of class #32770 captioned "
                     << testing::PrintToString(std::wstring(kNoticeCaption)) << " appeared within "
-                    << kDeadlineMilliseconds << " ms";
+                    << kDeadlineMilliseconds << " ms; the texts after this one are not tried";
       EndChildProcesses();  // the header waits for the helper, and the thread for the header
+      notice.join();
+      break;
     }
-    EXPECT_EQ(window != nullptr ? ReadAndDismiss(window) : L"<no notice>", text);
+    EXPECT_EQ(ReadAndDismiss(window), text);
     notice.join();
-    EXPECT_EQ(status, window != nullptr ? 0 : 20);
+    EXPECT_EQ(status, 0);
   }
 }
 

@@ -166,11 +166,12 @@ TEST(Notice, ShowsTheTextUntilDismissedWithOk) {
     }
     HWND notice = FindNotice(GetProcessId(started.process), kDeadlineMilliseconds);
     if (notice == nullptr) {
+      // The rows after it would wait in vain the same way.
       ADD_FAILURE() << "no visible window of class #32770 captioned \"KTQ - Aktualisierung "
                        "angehalten\" appeared within "
-                    << kDeadlineMilliseconds << " ms";
+                    << kDeadlineMilliseconds << " ms; the rows after this one are not run";
       FinishHelper(started, 0);
-      continue;
+      break;
     }
 
     EXPECT_EQ(WindowText(notice), kNoticeCaption);
