@@ -197,8 +197,8 @@ TEST_F(CallerKit, HeaderRefusesCommandLinesOverThePlatformLimit) {
 
 struct OutcomeCase {
   const char* situation;
-  // Empty: the reporter. Else as it is, but that a leading "*" stands for the tests' folder, "C:"
-  // for its drive and "\\" for its path on that drive, each of which names the reporter.
+  // Empty: the reporter. Otherwise as it is, except that a leading "*" becomes the tests' folder,
+  // a leading "C:" that folder's drive, and a leading "\\" that folder's path without its drive.
   std::wstring helper;
   DWORD helperStatus;
   int expectedCheck;

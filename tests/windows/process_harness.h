@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// How long a test waits for a process to end, a window to appear or a file to be written before
+// How long a test waits for a process to end, a window to appear or a stand-in to come up before
 // it fails the case. Under Wine on a busy two-core machine a process takes up to a second or two to
 // start; a healthy helper ends well within this.
 constexpr DWORD kDeadlineMilliseconds = 10000;
