@@ -478,7 +478,7 @@ const RunnerCase kRunnerCases[] = {
      "one_test: 1 passed, 0 failed, 1 skipped\r\n  skipped: S.C\r\n1 passed, 0 failed, 1 "
      "skipped\r\n",
      0},
-    {"ends without its summary", "[ RUN      ] S.A\n", 3,
+    {"ends with 0 but without its summary", "[ RUN      ] S.A\n", 0,
      "one_test: 0 passed, 1 failed, 0 skipped\r\n0 passed, 1 failed, 0 skipped\r\n", 1},
     {"ends with a status but nothing failed", "[  PASSED  ] 3 tests.\n", 5,
      "one_test: 3 passed, 1 failed, 0 skipped\r\n3 passed, 1 failed, 0 skipped\r\n", 1},
