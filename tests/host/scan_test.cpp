@@ -222,41 +222,6 @@ const ScanCase kScanCases[] = {
      {10},
      1,
      L"\\??\\C:\\Apps\\Other\\Tavelune.exe"},
-    {"NT path in no drive's namespace",
-     kTargetRuns,
-     InstanceStatus::Undetermined,
-     false,
-     {},
-     0,
-     L"\\??\\Volume{0b1e3f5a-0000-0000-0000-100000000000}\\Tavelune.exe"},
-    {"the file's unnamed stream",
-     kTargetRuns,
-     InstanceStatus::Undetermined,
-     false,
-     {},
-     0,
-     L"C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
-    {"a named stream of the file",
-     kTargetRuns,
-     InstanceStatus::Undetermined,
-     false,
-     {},
-     0,
-     L"C:\\Apps\\Tavelune\\Tavelune.exe:name"},
-    {"a stream in verbatim spelling",
-     kTargetRuns,
-     InstanceStatus::Undetermined,
-     false,
-     {},
-     0,
-     L"\\\\?\\C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
-    {"a stream on a share",
-     kUncTargetRuns,
-     InstanceStatus::Undetermined,
-     false,
-     {},
-     0,
-     L"\\\\srv\\share\\Tavelune.exe:name"},
     {"UNC with no server",
      kTargetRuns,
      InstanceStatus::Undetermined,
@@ -285,18 +250,28 @@ TEST(ScanAgainstFakeSystem, AnswersAndLeavesNothingOpen) {
   }
 }
 
-// No snapshot is taken for a path that could not be made absolute, or compared.
+// A path that could not be made absolute, or cannot be compared with an image path, answers 20
+// before any snapshot is taken, and nothing is written.
 TEST(ScanAgainstFakeSystem, TakesNoSnapshotWithoutAComparablePath) {
   const std::wstring verbatimTooLong = L"\\\\?\\C:\\" + std::wstring(32768, L'x');
+  const FakeSystem running = kTargetRuns;
   for (const auto& [script, argument] :
        {std::pair{FakeSystem{.fullPathFails = true}, L"Tavelune.exe"},
         std::pair{FakeSystem{.fullPathTooLong = true}, L"Tavelune.exe"},
-        std::pair{FakeSystem{}, L"\\\\?\\GLOBALROOT\\Tavelune.exe"},
-        std::pair{FakeSystem{}, L"C:\\Apps\\Tavelune\\Tavelune.exe:name"},
-        std::pair{FakeSystem{}, verbatimTooLong.c_str()}}) {
+        std::pair{running, L"\\\\?\\GLOBALROOT\\Tavelune.exe"},
+        std::pair{running, L"\\??\\Volume{0b1e3f5a-0000-0000-0000-100000000000}\\Tavelune.exe"},
+        std::pair{running, verbatimTooLong.c_str()},
+        // The file's unnamed stream, a named one, and both in other spellings.
+        std::pair{running, L"C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
+        std::pair{running, L"C:\\Apps\\Tavelune\\Tavelune.exe:name"},
+        std::pair{running, L"\\\\?\\C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
+        std::pair{running, L"\\\\srv\\share\\Tavelune.exe:name"}}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(argument)));
     ResetFake(script);
-    ScanInstances(argument);
+    EXPECT_EQ(ScanInstances(argument), InstanceStatus::Undetermined);
     EXPECT_FALSE(Fake().snapshotTaken);
+    EXPECT_EQ(Fake().standardError, L"");
+    EXPECT_EQ(Fake().misuses, std::vector<std::string>{});
   }
 }
 
