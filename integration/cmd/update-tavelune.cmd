@@ -45,10 +45,13 @@ goto done
 
 rem One copy per file: what copy reports for a wildcard of which only some files fail is not
 rem documented, and a half-replaced install must not end with 0. Only the files folder's own files
-rem are copied, not its subfolders.
+rem are copied, not its subfolders. No file to copy (a missing or empty files folder) is a failure
+rem too: nothing was replaced.
 :replace
 set "result=0"
+set /a found=0
 for /r "%~dp0files" %%f in (*) do if "%%~dpf"=="%~dp0files\" call :copyOne "%%f"
+if %found%==0 set "result=30"
 
 :done
 if defined previousCodePage "%chcp%" %previousCodePage% >nul 2>&1
@@ -56,6 +59,7 @@ endlocal & exit /b %result%
 
 rem Copies one file into the folder; a failure makes the result 30.
 :copyOne
+set /a found+=1
 copy /y "%~1" "%folder%\" >nul
 if errorlevel 1 set "result=30"
 exit /b 0

@@ -445,10 +445,13 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   const std::wstring folder = InBuild(L"batch-updated!");
   SetEnvironmentVariableW(L"ERRORLEVEL", L"0");
   // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
-  ExpectUpdates(
-      folder,
-      L"cmd.exe /d /v:on /s /c \"\"" + recipe + L"\\update-tavelune.cmd\" \"" + folder + L"\\\"\"",
-      false);
+  const std::wstring commandLine =
+      L"cmd.exe /d /v:on /s /c \"\"" + recipe + L"\\update-tavelune.cmd\" \"" + folder + L"\\\"\"";
+  ExpectUpdates(folder, commandLine, false);
+  // With nothing to copy, nothing was replaced: no success.
+  ASSERT_NE(MoveFileW((recipe + L"\\files").c_str(), (recipe + L"\\moved").c_str()), FALSE);
+  EXPECT_EQ(RunProgram(commandLine).exitCode, 30u);
+  MoveFileW((recipe + L"\\moved").c_str(), (recipe + L"\\files").c_str());
   SetEnvironmentVariableW(L"ERRORLEVEL", nullptr);
 }
 
