@@ -218,10 +218,7 @@ TEST(Notice, NoneWhereNobodyCanSeeIt) {
   const std::wstring stationName = L"tavelune-test-" + std::to_wstring(GetCurrentProcessId());
   HWINSTA station = CreateWindowStationW(stationName.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
   ASSERT_NE(station, nullptr) << "CreateWindowStationW failed, error " << GetLastError();
-  USEROBJECTFLAGS flags{};
-  DWORD needed = 0;
-  ASSERT_NE(GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed), FALSE);
-  ASSERT_EQ(flags.dwFlags & WSF_VISIBLE, 0u) << "a new window station should not be visible";
+  ASSERT_FALSE(HasVisibleWindowStation(station)) << "a new window station should not be visible";
   // A desktop is made on the station the calling process is connected to.
   HWINSTA ours = GetProcessWindowStation();
   SetProcessWindowStation(station);

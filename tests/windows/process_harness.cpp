@@ -171,11 +171,10 @@ HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds) {
   }
 }
 
-bool HasVisibleWindowStation() {
+bool HasVisibleWindowStation(HWINSTA station) {
   USEROBJECTFLAGS flags{};
   DWORD needed = 0;
-  return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
-                                   &needed) != FALSE &&
+  return GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed) != FALSE &&
          (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 

@@ -56,9 +56,9 @@ HelperRun RunHelper(const std::vector<std::wstring>& arguments,
 // in time.
 HWND FindNotice(DWORD processId, DWORD timeoutMilliseconds);
 
-// Whether this process's window station is visible, so that a notice on it can be seen and
-// answered. A service, session 0 and a machine without a desktop have none.
-bool HasVisibleWindowStation();
+// Whether a window station (this process's unless named) is visible, so that a notice on it can be
+// seen and answered. A service, session 0 and a machine without a desktop have none.
+bool HasVisibleWindowStation(HWINSTA station = GetProcessWindowStation());
 constexpr const char* kNoVisibleWindowStation =
     "no visible window station (a service, session 0, no desktop): a notice cannot be seen here";
 
