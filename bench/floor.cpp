@@ -3,8 +3,13 @@
 #include <windows.h>
 
 int wmain() {
-  // Referenced through a volatile pointer so that USER32.dll is bound at load; never called.
+  // Referenced through volatile pointers so that they are bound at load, as the helper's imports
+  // are; never called.
   static auto* volatile keepUser32 = &MessageBoxW;
+  static auto* volatile keepLongPath = &GetLongPathNameW;
+  static auto* volatile keepSession = &ProcessIdToSessionId;
   static_cast<void>(keepUser32);
+  static_cast<void>(keepLongPath);
+  static_cast<void>(keepSession);
   return 0;
 }

@@ -49,20 +49,33 @@ bool MakeAbsolute(const wchar_t* path, WCHAR* canonicalTarget) {
   return length != 0 && length < kPathCapacity;
 }
 
+// The file functions turn "\\?\", "\??\" and "\\.\" alike into the object manager's "\??\". Once a
+// device path has been normalised by GetFullPathNameW, and a verbatim one is taken as written, the
+// three name the same file; from here on the path is spelled with "\\?\", which GetLongPathNameW
+// reads to its full length.
+void UseOneNamespacePrefix(WCHAR* canonicalTarget) {
+  const bool devicePath = canonicalTarget[0] == L'\\' && canonicalTarget[1] == L'\\' &&
+                          canonicalTarget[2] == L'.' && canonicalTarget[3] == L'\\';
+  if (IsVerbatim(canonicalTarget) || devicePath) {
+    canonicalTarget[1] = L'\\';
+    canonicalTarget[2] = L'?';
+  }
+}
+
+// The part of a path after its "\\?\", if it has one.
+WCHAR* WithoutVerbatimPrefix(WCHAR* path) { return IsVerbatim(path) ? path + 4 : path; }
+
 // Windows reports an image path in its plain Win32 form ("C:\...", "\\server\share\..."), but a
-// caller may name the same file through the verbatim ("\\?\", "\??\") or the device ("\\.\")
-// namespace, as long-path code, canonicalising libraries and the targets of links do. Returns the
-// plain form of such a path, made in place in `canonicalTarget`, or the path itself when it has
-// none of these prefixes. Returns nullptr for any other path in those namespaces (a volume GUID,
-// GLOBALROOT, a device): no image path is reported in a form that could equal it.
+// caller may name the same file through the verbatim, NT or device namespace, as long-path code,
+// canonicalising libraries and the targets of links do. Returns the plain form of such a path,
+// made in place in `canonicalTarget`, or the path itself when it has no prefix. Returns nullptr for
+// any other path in those namespaces (a volume GUID, GLOBALROOT, a device): no image path is
+// reported in a form that could equal it.
 const WCHAR* PlainWin32Form(WCHAR* canonicalTarget) {
-  const bool namespacePrefix =
-      IsVerbatim(canonicalTarget) || (canonicalTarget[0] == L'\\' && canonicalTarget[1] == L'\\' &&
-                                      canonicalTarget[2] == L'.' && canonicalTarget[3] == L'\\');
-  if (!namespacePrefix) {
+  WCHAR* rest = WithoutVerbatimPrefix(canonicalTarget);
+  if (rest == canonicalTarget) {
     return canonicalTarget;
   }
-  WCHAR* rest = canonicalTarget + 4;
   if (LowerAscii(rest[0]) >= L'a' && LowerAscii(rest[0]) <= L'z' && rest[1] == L':' &&
       rest[2] == L'\\') {
     return rest;
@@ -89,6 +102,44 @@ bool HasColonPastTheDrive(const WCHAR* target) {
   return false;
 }
 
+// Windows reports an image path in the spelling the process was started with, 8.3 short names
+// included ("C:\PROGRA~1\..."), and a caller may pass either spelling. Both sides are compared in
+// their long form. Expands `path` in place; false when that failed or would not fit.
+bool ExpandShortNames(WCHAR* path) {
+  DWORD length = GetLongPathNameW(path, path, kPathCapacity);
+  return length != 0 && length < kPathCapacity;
+}
+
+// No file's name holds one of these, and FindFirstFileW, which the expansion may use, reads all
+// but "|" as wildcards: a target with one names no file.
+bool NamesNoFile(const WCHAR* path) {
+  for (const WCHAR* unit = IsVerbatim(path) ? path + 4 : path; *unit != L'\0'; ++unit) {
+    if (wcschr(L"*?<>\"|", *unit) != nullptr) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Expands the target's short names through `scratch`, so that a failure leaves it as it was. A
+// target that names no file, or no file that exists, keeps its spelling: no process can run from
+// it. False for any other failure, which leaves the spelling of a running file in doubt.
+bool ExpandTarget(WCHAR* canonicalTarget, WCHAR* scratch) {
+  if (NamesNoFile(canonicalTarget)) {
+    return true;
+  }
+  DWORD length = GetLongPathNameW(canonicalTarget, scratch, kPathCapacity);
+  if (length == 0) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if (length >= kPathCapacity) {
+    return false;
+  }
+  wmemcpy(canonicalTarget, scratch, length + 1);
+  return true;
+}
+
 // Opens one candidate and compares its image path with the target. NotRunning means the candidate
 // changes nothing: it runs from elsewhere, or it ended after the snapshot was taken.
 InstanceStatus InspectCandidate(DWORD processId, const WCHAR* target, WCHAR* imagePath) {
@@ -111,6 +162,12 @@ InstanceStatus InspectCandidate(DWORD processId, const WCHAR* target, WCHAR* ima
   if (_wcsicmp(target, imagePath) == 0) {
     return InstanceStatus::Running;
   }
+  if (!ExpandShortNames(imagePath)) {
+    return InstanceStatus::Undetermined;
+  }
+  if (_wcsicmp(target, imagePath) == 0) {
+    return InstanceStatus::Running;
+  }
   return InstanceStatus::NotRunning;
 }
 
@@ -123,8 +180,14 @@ InstanceStatus ScanInstances(const wchar_t* path) {
   if (!MakeAbsolute(path, canonicalTarget)) {
     return InstanceStatus::Undetermined;
   }
+  UseOneNamespacePrefix(canonicalTarget);
+  // Before the expansion, which reads the file system: a stream is no file to look up.
+  if (HasColonPastTheDrive(WithoutVerbatimPrefix(canonicalTarget)) ||
+      !ExpandTarget(canonicalTarget, imagePath)) {
+    return InstanceStatus::Undetermined;
+  }
   const WCHAR* target = PlainWin32Form(canonicalTarget);
-  if (target == nullptr || HasColonPastTheDrive(target)) {
+  if (target == nullptr) {
     return InstanceStatus::Undetermined;
   }
 

@@ -5,10 +5,16 @@
 namespace {
 
 // A service, a task that runs whether or not the user is logged on, and a deployment tool running
-// as SYSTEM live in session 0, whose window station is not visible: a notice there waits for a
-// click that never comes. Only a station that is known to be invisible counts; where the question
-// cannot be asked, the notice is shown as always.
-bool WindowStationIsInvisible() {
+// as SYSTEM live in session 0, where no user has seen a desktop since Windows Vista: a notice there
+// waits for a click that never comes. Session 0's interactive window station still says it is
+// visible, so the session is asked first; then the window station, which is invisible for a service
+// or a task in any session. Only what is known counts: where neither can be asked, the notice is
+// shown as always.
+bool NobodyCanSeeANotice() {
+  DWORD session = 0;
+  if (ProcessIdToSessionId(GetCurrentProcessId(), &session) != FALSE && session == 0) {
+    return true;
+  }
   USEROBJECTFLAGS flags{};
   DWORD needed = 0;
   return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags),
@@ -19,7 +25,7 @@ bool WindowStationIsInvisible() {
 }  // namespace
 
 void ShowNotice(const wchar_t* text) {
-  if (WindowStationIsInvisible()) {
+  if (NobodyCanSeeANotice()) {
     return;
   }
   // MB_OK is 0, but it names the one button the notice has.

@@ -30,6 +30,8 @@ inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintpt
 constexpr DWORD MAX_PATH = 260;
 constexpr DWORD TH32CS_SNAPPROCESS = 0x00000002;
 constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
@@ -63,6 +65,7 @@ struct USEROBJECTFLAGS {
 
 BOOL SetDefaultDllDirectories(DWORD directoryFlags);
 DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart);
+DWORD GetLongPathNameW(const WCHAR* shortPath, WCHAR* longPath, DWORD bufferLength);
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
 BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
 BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
@@ -70,6 +73,8 @@ HANDLE OpenProcess(DWORD desiredAccess, BOOL inheritHandle, DWORD processId);
 BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* exeName, DWORD* size);
 BOOL CloseHandle(HANDLE object);
 DWORD GetLastError();
+DWORD GetCurrentProcessId();
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 HWINSTA GetProcessWindowStation();
 BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, DWORD* needed);
 int MessageBoxW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);

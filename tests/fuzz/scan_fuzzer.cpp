@@ -2,6 +2,7 @@
 // included, and stops at the first run whose outcome or handle use is wrong.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -80,6 +81,11 @@ FakeSystem ConsumeScript(FuzzedDataProvider& input) {
     process.imagePath = ConsumeImagePath(input);
     process.openError = input.ConsumeProbability<float>() < 0.7F ? 0 : ConsumeError(input, 0);
     process.queryFails = input.ConsumeProbability<float>() < 0.1F;
+    if (input.ConsumeProbability<float>() < 0.1F) {
+      // Windows sets an error whenever it fails.
+      script.longPathErrors.emplace_back(
+          process.imagePath, std::max<DWORD>(1, ConsumeError(input, ERROR_PATH_NOT_FOUND)));
+    }
     script.processes.push_back(process);
   }
   if (input.ConsumeBool()) {
@@ -101,13 +107,27 @@ struct Expected {
   std::vector<DWORD> opened;
 };
 
-// The rule, written plainly: candidates in list order; a match wins at once; a candidate that
-// cannot be inspected, or a walk that breaks off, leaves the answer undetermined; a candidate that
-// has ended changes nothing.
+// How the fake's GetLongPathNameW fails for `path`: 0 when it does not.
+DWORD LongPathError(const FakeSystem& script, const std::wstring& path) {
+  for (const auto& [failing, error] : script.longPathErrors) {
+    if (path == failing) {
+      return error;
+    }
+  }
+  return path.empty() ? ERROR_PATH_NOT_FOUND : 0;
+}
+
+// The rule, written plainly: a target whose long form cannot be had, though it exists, cannot be
+// compared; candidates in list order; a match, as reported or in long form, wins at once; a
+// candidate that cannot be inspected or expanded, or a walk that breaks off, leaves the answer
+// undetermined; a candidate that has ended changes nothing.
 Expected Model(const FakeSystem& script, const std::wstring& absoluteTarget) {
   Expected expected;
-  if (script.fullPathFails || script.fullPathTooLong || script.snapshotFails ||
-      script.firstEntryFails || script.processes.empty()) {
+  const DWORD targetError = LongPathError(script, absoluteTarget);
+  const bool targetUnexpandable = targetError != 0 && targetError != ERROR_FILE_NOT_FOUND &&
+                                  targetError != ERROR_PATH_NOT_FOUND;
+  if (script.fullPathFails || script.fullPathTooLong || targetUnexpandable ||
+      script.snapshotFails || script.firstEntryFails || script.processes.empty()) {
     expected.status = InstanceStatus::Undetermined;
     return expected;
   }
@@ -125,6 +145,8 @@ Expected Model(const FakeSystem& script, const std::wstring& absoluteTarget) {
       } else if (EqualIgnoringAsciiCase(absoluteTarget, process.imagePath)) {
         expected.status = InstanceStatus::Running;
         return expected;
+      } else if (LongPathError(script, process.imagePath) != 0) {
+        expected.status = InstanceStatus::Undetermined;
       }
     }
     if (i + 1 == script.walkFailsAt) {

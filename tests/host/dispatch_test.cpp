@@ -12,15 +12,25 @@ using Calls = std::vector<std::string>;
 
 const std::string kRestrict = "SetDefaultDllDirectories(System32)";
 // The scan over the one process below, which runs from elsewhere.
-const Calls kScanCalls = {kRestrict,         "GetFullPathNameW", "CreateToolhelp32Snapshot",
-                          "Process32FirstW", "OpenProcess",      "QueryFullProcessImageNameW",
-                          "CloseHandle",     "Process32NextW",   "CloseHandle"};
+const Calls kScanCalls = {kRestrict,
+                          "GetFullPathNameW",
+                          "GetLongPathNameW",
+                          "CreateToolhelp32Snapshot",
+                          "Process32FirstW",
+                          "OpenProcess",
+                          "QueryFullProcessImageNameW",
+                          "CloseHandle",
+                          "GetLongPathNameW",
+                          "Process32NextW",
+                          "CloseHandle"};
 
 // No owner, the caption, and exactly an error icon, one OK button and a place in the foreground.
 const std::string kNotice =
     "MessageBoxW(no owner, Text, KTQ - Aktualisierung angehalten, 0x00010010)";
 
-// Before the notice: is there anybody who could see it?
+// Before the notice: is there anybody who could see it? First the session, then the window station.
+const std::string kProcessId = "GetCurrentProcessId";
+const std::string kSession = "ProcessIdToSessionId";
 const std::string kStation = "GetProcessWindowStation";
 const std::string kStationFlags = "GetUserObjectInformationW";
 
@@ -31,25 +41,45 @@ struct DispatchCase {
   Calls expectedCalls;
   bool windowStationVisible = true;
   bool windowStationQueryFails = false;
+  DWORD session = 1;
+  bool sessionQueryFails = false;
 };
 
 const DispatchCase kDispatchCases[] = {
     {"no argument", {}, 20, {kRestrict}},
     {"one path", {L"C:\\Apps\\Tavelune.exe"}, 0, kScanCalls},
     {"option alone is a path", {L"--error"}, 0, kScanCalls},
-    {"option and text", {L"--error", L"Text"}, 0, {kRestrict, kStation, kStationFlags, kNotice}},
+    {"option and text",
+     {L"--error", L"Text"},
+     0,
+     {kRestrict, kProcessId, kSession, kStation, kStationFlags, kNotice}},
     {"option in capitals", {L"--ERROR", L"Text"}, 20, {kRestrict}},
     {"option and two texts", {L"--error", L"a", L"b"}, 20, {kRestrict}},
     {"notice where nobody can see it: none, at once",
      {L"--error", L"Text"},
      0,
-     {kRestrict, kStation, kStationFlags},
+     {kRestrict, kProcessId, kSession, kStation, kStationFlags},
      false},
     {"notice where the window station cannot be asked: shown",
      {L"--error", L"Text"},
      0,
-     {kRestrict, kStation, kStationFlags, kNotice},
+     {kRestrict, kProcessId, kSession, kStation, kStationFlags, kNotice},
      false,
+     true},
+    {"notice in session 0, whose station says it is visible: none, at once",
+     {L"--error", L"Text"},
+     0,
+     {kRestrict, kProcessId, kSession},
+     true,
+     false,
+     0},
+    {"session cannot be asked: the window station decides",
+     {L"--error", L"Text"},
+     0,
+     {kRestrict, kProcessId, kSession, kStation, kStationFlags, kNotice},
+     true,
+     false,
+     0,
      true},
 };
 
@@ -59,7 +89,9 @@ TEST(Dispatch, RestrictsTheLibrarySearchFirstThenCallsOneMode) {
     ResetFake({.processes = {{10, L"Tavelune.exe", L"D:\\Old\\Tavelune.exe"}},
                .logCalls = true,
                .windowStationVisible = row.windowStationVisible,
-               .windowStationQueryFails = row.windowStationQueryFails});
+               .windowStationQueryFails = row.windowStationQueryFails,
+               .session = row.session,
+               .sessionQueryFails = row.sessionQueryFails});
     std::vector<std::wstring> arguments = {L"tavelune-helper.exe"};
     arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
     std::vector<wchar_t*> argv;

@@ -126,6 +126,38 @@ DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
   return static_cast<DWORD>(full.size());
 }
 
+DWORD GetLongPathNameW(const WCHAR* shortPath, WCHAR* longPath, DWORD bufferLength) {
+  Called("GetLongPathNameW");
+  if (bufferLength != 32768) {
+    Misuse("GetLongPathNameW with another buffer length");
+  }
+  const std::wstring_view prefix(shortPath, std::min<std::size_t>(std::wcslen(shortPath), 4));
+  if (prefix == L"\\??\\" || prefix == L"\\\\.\\") {
+    Misuse("GetLongPathNameW on an NT or device path, which the file functions read otherwise");
+  }
+  std::wstring path = shortPath;
+  if (path.empty()) {
+    lastError = ERROR_PATH_NOT_FOUND;
+    return 0;
+  }
+  for (const auto& [failing, error] : fake.longPathErrors) {
+    if (path == failing) {
+      lastError = error;
+      return 0;
+    }
+  }
+  for (const auto& [shortForm, longForm] : fake.shortNames) {
+    if (path.rfind(shortForm, 0) == 0) {
+      path = longForm + path.substr(shortForm.size());
+    }
+  }
+  if (path.size() >= bufferLength) {
+    return static_cast<DWORD>(path.size() + 1);
+  }
+  std::wmemcpy(longPath, path.c_str(), path.size() + 1);
+  return static_cast<DWORD>(path.size());
+}
+
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   Called("CreateToolhelp32Snapshot");
   if (flags != TH32CS_SNAPPROCESS || processId != 0) {
@@ -215,6 +247,24 @@ BOOL CloseHandle(HANDLE object) {
 }
 
 DWORD GetLastError() { return lastError; }
+
+DWORD GetCurrentProcessId() {
+  Called("GetCurrentProcessId");
+  return 4242;
+}
+
+BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  Called("ProcessIdToSessionId");
+  if (processId != 4242) {
+    Misuse("ProcessIdToSessionId for another process than the helper's own");
+  }
+  if (fake.sessionQueryFails) {
+    lastError = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  *sessionId = fake.session;
+  return TRUE;
+}
 
 BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
   Called(directoryFlags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? "SetDefaultDllDirectories(System32)"

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -23,6 +24,11 @@ struct FakeSystem {
   std::wstring currentDirectory = L"C:\\Work";
   bool fullPathFails = false;
   bool fullPathTooLong = false;  // the absolute form needs more than the buffer holds
+  // GetLongPathNameW: a path that begins with a short spelling here gets the long one instead; a
+  // path listed with an error fails with it, as an empty one does; any other path exists as it is
+  // written.
+  std::vector<std::pair<std::wstring, std::wstring>> shortNames;
+  std::vector<std::pair<std::wstring, DWORD>> longPathErrors;
   bool snapshotFails = false;
   bool firstEntryFails = false;
   std::vector<FakeProcess> processes;  // in snapshot order
@@ -33,6 +39,8 @@ struct FakeSystem {
   // The window station's flags: visible, as on a user's desktop, or not, as in session 0.
   bool windowStationVisible = true;
   bool windowStationQueryFails = false;
+  DWORD session = 1;  // 0: session 0, where services run
+  bool sessionQueryFails = false;
 
   // What the scan did.
   bool snapshotTaken = false;

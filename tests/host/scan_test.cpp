@@ -40,6 +40,12 @@ struct ScanCase {
 const FakeSystem kTargetRuns = {.processes = {Candidate(10, kTarget)}};
 const FakeSystem kUncTargetRuns = {.processes = {Candidate(10, L"\\\\srv\\share\\Tavelune.exe")}};
 
+// The target's folder has the 8.3 name APPS~1; "Old~1" is a short name that cannot be expanded.
+constexpr const wchar_t* kShortTarget = L"C:\\APPS~1\\Tavelune\\Tavelune.exe";
+constexpr const wchar_t* kUnexpandable = L"D:\\Old~1\\Tavelune.exe";
+const std::vector<std::pair<std::wstring, std::wstring>> kShortNames = {
+    {L"C:\\APPS~1", L"C:\\Apps"}, {L"\\\\?\\C:\\APPS~1", L"\\\\?\\C:\\Apps"}};
+
 const ScanCase kScanCases[] = {
     {"path cannot be made absolute",
      {.fullPathFails = true},
@@ -229,6 +235,49 @@ const ScanCase kScanCases[] = {
      {},
      0,
      L"\\\\?\\UNC\\\\share\\Tavelune.exe"},
+    {"image path in 8.3 form, target long",
+     {.shortNames = kShortNames, .processes = {Candidate(10, kShortTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1},
+    {"target in 8.3 form, image path long",
+     {.shortNames = kShortNames, .processes = {Candidate(10, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     kShortTarget},
+    {"verbatim target in 8.3 form",
+     {.shortNames = kShortNames, .processes = {Candidate(10, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\?\\C:\\APPS~1\\Tavelune\\Tavelune.exe"},
+    {"a candidate's short names cannot be expanded",
+     {.longPathErrors = {{kUnexpandable, ERROR_ACCESS_DENIED}},
+      .processes = {Candidate(10, kUnexpandable)}},
+     InstanceStatus::Undetermined,
+     true,
+     {10},
+     1},
+    {"unexpandable candidate, then a match",
+     {.longPathErrors = {{kUnexpandable, ERROR_ACCESS_DENIED}},
+      .processes = {Candidate(10, kUnexpandable), Candidate(12, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10, 12},
+     2},
+    {"a missing target is compared as written",
+     {.shortNames = kShortNames,
+      .longPathErrors = {{kShortTarget, ERROR_PATH_NOT_FOUND}},
+      .processes = {Candidate(10, kTarget), Candidate(12, kShortTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10, 12},
+     2,
+     kShortTarget},
 };
 
 TEST(ScanAgainstFakeSystem, AnswersAndLeavesNothingOpen) {
@@ -265,7 +314,10 @@ TEST(ScanAgainstFakeSystem, TakesNoSnapshotWithoutAComparablePath) {
         std::pair{running, L"C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
         std::pair{running, L"C:\\Apps\\Tavelune\\Tavelune.exe:name"},
         std::pair{running, L"\\\\?\\C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
-        std::pair{running, L"\\\\srv\\share\\Tavelune.exe:name"}}) {
+        std::pair{running, L"\\\\srv\\share\\Tavelune.exe:name"},
+        // The target exists, but its long form cannot be had.
+        std::pair{FakeSystem{.longPathErrors = {{kTarget, ERROR_ACCESS_DENIED}}}, kTarget},
+        std::pair{FakeSystem{.shortNames = {{L"C:\\Apps", std::wstring(32768, L'x')}}}, kTarget}}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(argument)));
     ResetFake(script);
     EXPECT_EQ(ScanInstances(argument), InstanceStatus::Undetermined);

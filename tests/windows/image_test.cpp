@@ -132,8 +132,9 @@ TEST_F(HelperImage, ImportsFromTheThreeSystemDllsOnlyAndLoadsNothingLater) {
   // The calls the tool makes are bound here, so a system without one refuses to start it.
   for (const char* needed :
        {"SetDefaultDllDirectories", "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
-        "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "GetProcessWindowStation",
-        "GetUserObjectInformationW", "MessageBoxW", "fwprintf", "_wcsicmp", "wcscmp"}) {
+        "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "GetLongPathNameW",
+        "ProcessIdToSessionId", "GetProcessWindowStation", "GetUserObjectInformationW",
+        "MessageBoxW", "fwprintf", "_wcsicmp", "wcscmp"}) {
     EXPECT_EQ(functions.count(needed), 1u) << needed;
   }
 }
