@@ -1,7 +1,8 @@
 // Started in the helper's place by the caller-kit tests. Writes the arguments it received, as
 // msvcrt split them, to the file that TAVELUNE_REPORT names (UTF-16, each one followed by a NUL),
 // writes what TAVELUNE_REPORT_OUTPUT holds to standard output, then ends with the status that
-// TAVELUNE_REPORT_STATUS gives (0 when it is unset).
+// TAVELUNE_REPORT_STATUS gives (0 when it is unset). A list there, "0,10", answers run by run, the
+// last one repeating; TAVELUNE_REPORT.calls gets a letter a run: c for a check, n for the rest.
 // Where TAVELUNE_REPORT_HANDLE names a handle value of its starter's, it writes to that handle,
 // which reaches the starter only if the handle was inherited; and it says in
 // TAVELUNE_REPORT.console whether it has a console, and whether that console has a window.
@@ -45,7 +46,19 @@ int wmain(int argc, wchar_t* argv[]) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output, length, &written, nullptr);
   }
-  wchar_t status[16] = L"0";
-  GetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", status, 16);
-  return static_cast<int>(wcstoul(status, nullptr, 10));
+  const std::wstring callsPath = std::wstring(path) + L".calls";
+  HANDLE calls =
+      CreateFileW(callsPath.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  LARGE_INTEGER earlier{};
+  GetFileSizeEx(calls, &earlier);
+  DWORD written = 0;
+  WriteFile(calls, argc == 2 ? "c" : "n", 1, &written, nullptr);
+  CloseHandle(calls);
+  wchar_t status[64] = L"0";
+  GetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", status, 64);
+  const wchar_t* answer = status;
+  for (LONGLONG run = 0; run < earlier.QuadPart && wcschr(answer, L',') != nullptr; ++run) {
+    answer = wcschr(answer, L',') + 1;
+  }
+  return static_cast<int>(wcstoul(answer, nullptr, 10));
 }

@@ -2,8 +2,13 @@
 // the NSIS include and its example updater, and the batch recipe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "integration/c/tavelune_helper_client.h"
@@ -78,35 +83,49 @@ struct ProgramRun {
   std::wstring notice;
 };
 
-// A recipe starts several programs in a row (cmd, chcp, the helper, copy), each taking up to a
+// A recipe starts several programs in a row (cmd, chcp, the helper, xcopy), each taking up to a
 // second or two under Wine on a busy machine.
 constexpr int kRecipeDeadlineMilliseconds = 3 * kDeadlineMilliseconds;
 
-// The program inherits the test's inheritable handles, as a caller of the kit may hand them on.
-ProgramRun RunProgram(std::wstring commandLine) {
+// Runs the program in a job of its own, so that ending it ends everything it started. It is ended
+// after `endAfterMilliseconds` by the clock, or as a failure at the deadline when that is 0. The
+// program inherits the test's inheritable handles, as a caller of the kit may hand them on.
+ProgramRun RunProgram(std::wstring commandLine, ULONGLONG endAfterMilliseconds = 0) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
   ProgramRun run{99, L""};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                     nullptr, &startup, &process) == FALSE) {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                     CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                     &process) == FALSE) {
     ADD_FAILURE() << "could not start the program";
+    CloseHandle(job);
     return run;
   }
+  AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  for (int waited = 0; WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT; waited += 100) {
+  const ULONGLONG started = GetTickCount64();
+  const ULONGLONG end =
+      endAfterMilliseconds != 0 ? endAfterMilliseconds : kRecipeDeadlineMilliseconds;
+  while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
     HWND window = FindNotice(0, 0);
     if (window != nullptr) {
       run.notice = ReadAndDismiss(window);
     }
-    if (waited == kRecipeDeadlineMilliseconds) {
-      ADD_FAILURE() << "did not end within " << kRecipeDeadlineMilliseconds
-                    << " ms: " << testing::PrintToString(commandLine);
-      TerminateProcess(process.hProcess, 99);
+    if (GetTickCount64() - started >= end) {
+      if (endAfterMilliseconds == 0) {
+        ADD_FAILURE() << "did not end within " << end
+                      << " ms: " << testing::PrintToString(commandLine);
+      }
+      TerminateJobObject(job, 99);
+      WaitForSingleObject(process.hProcess, kDeadlineMilliseconds);
     }
   }
   GetExitCodeProcess(process.hProcess, &run.exitCode);
   CloseHandle(process.hProcess);
+  CloseHandle(job);
   return run;
 }
 
@@ -151,6 +170,7 @@ class CallerKit : public testing::Test {
   }
   static void ReporterEndsWith(DWORD status) {
     DeleteFileW(ReportPath().c_str());
+    DeleteFileW((ReportPath() + L".calls").c_str());
     SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", std::to_wstring(status).c_str());
   }
 };
@@ -310,54 +330,179 @@ TEST_F(CallerKit, HeaderCheckFindsAStandInByAnAwkwardPath) {
   }
 }
 
-// The two whole recipes, run for real against a stand-in in the folder they update: the example
-// NSIS updater and the batch file. Each replaces Tavelune.exe with the reporter's bytes only on 0.
+// The two whole recipes, run for real on a folder that holds an old set of files, a stand-in as
+// Tavelune.exe among them: the example NSIS updater and the batch file. Whatever happens, the
+// folder must then hold exactly the old set or exactly the new one (update-set), byte for byte.
+using Folder = std::map<std::wstring, std::string>;  // each entry's bytes; "<folder>" for a folder
+
+Folder ReadFolder(const std::wstring& folder) {
+  Folder contents;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more != FALSE;
+       more = FindNextFileW(search, &entry)) {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") {
+      contents[name] = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                           ? "<folder>"
+                           : FileBytes(folder + L"\\" + name);
+    }
+  }
+  FindClose(search);
+  return contents;
+}
+
+// Empties `folder` of whatever a run left there and writes `contents` into it.
+void WriteFolder(const std::wstring& folder, const Folder& contents) {
+  for (const auto& [name, bytes] : ReadFolder(folder)) {
+    const std::wstring path = folder + L"\\" + name;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (bytes == "<folder>") {
+      WriteFolder(path, {});
+    }
+    bytes == "<folder>" ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+  for (const auto& [name, bytes] : contents) {
+    const std::wstring path = folder + L"\\" + name;
+    if (bytes == "<folder>") {
+      CreateDirectoryW(path.c_str(), nullptr);
+    } else {
+      std::ofstream(path.c_str(), std::ios::binary) << bytes;
+    }
+  }
+}
+
+// What the folder holds before an update: the helper the updater carries (the example NSIS
+// updater writes it there on every run), an older file for three names of the new set (the first,
+// a middle and the last), and a file the update does not carry.
+Folder OldSet(bool scripted) {
+  return {{L"Tavelune.exe", FileBytes(StandInPath())},
+          {L"tavelune-helper.exe", FileBytes(scripted ? ReporterPath() : HelperPath())},
+          {L"keep.txt", "not the update's\n"},
+          {L"lib100.dll", "old lib100\n"},
+          {L"lib200.dll", "old lib200\n"},
+          {L"lib299.dll", "old lib299\n"}};
+}
+
 struct UpdateCase {
   const char* situation;
-  bool standInRuns;
-  bool standInRefuses;
-  bool targetHeldOpen;  // opened with no sharing while the update runs
-  DWORD expectedExit;
-  bool expectNotice;  // unless the update runs silently
+  DWORD expectedExit;         // and the new set on 0, the old one otherwise
+  bool expectNotice = false;  // unless the update runs silently
+  bool standInRuns = false;
+  bool standInRefuses = false;
+  const wchar_t* heldOpen = nullptr;  // an old file held open without sharing during the run
+  const wchar_t* answers = nullptr;   // the reporter, in the helper's place, answers these in turn
+  Folder planted = {};                // in the folder beside the old set
+  bool fileSizeLimit = false;         // a write fails part way (under Wine; skipped on Windows)
 };
 
-// The recipes' statuses mirror the helper's, with 30 for a replacement that failed.
 const UpdateCase kUpdateCases[] = {
-    {"nothing runs: replaced", false, false, false, 0, false},
-    {"Tavelune runs: notice, left alone", true, false, false, 10, true},
-    {"cannot be told: left alone", true, true, false, 20, false},
-    {"target held open: replacing fails", false, false, true, 30, false},
+    {.situation = "nothing runs: replaced", .expectedExit = 0},
+    {.situation = "Tavelune runs: notice",
+     .expectedExit = 10,
+     .expectNotice = true,
+     .standInRuns = true},
+    {.situation = "cannot be told",
+     .expectedExit = 20,
+     .standInRuns = true,
+     .standInRefuses = true},
+    {.situation = "the first file held open", .expectedExit = 30, .heldOpen = L"lib100.dll"},
+    {.situation = "a middle file held open", .expectedExit = 30, .heldOpen = L"lib200.dll"},
+    {.situation = "the last file held open", .expectedExit = 30, .heldOpen = L"lib299.dll"},
+    {.situation = "a write fails part way", .expectedExit = 30, .fileSizeLimit = true},
+    {.situation = "Tavelune started after the first check", .expectedExit = 10, .answers = L"0,10"},
+    {.situation = "cannot be told at the second check", .expectedExit = 20, .answers = L"0,20"},
+    {.situation = "a folder where a file must go",
+     .expectedExit = 30,
+     .planted = {{L"lib150.dll", "<folder>"}}},
+    {.situation = "a marker naming a path",
+     .expectedExit = 40,
+     .planted = {{L"tavelune-update.marker", "Tavelune.exe\r\n..\\keep.txt\r\n"}}},
 };
 
 const std::wstring kRunningNotice =
     L"Tavelune l\u00E4uft noch. Bitte schlie\u00DFen Sie Tavelune und starten Sie die "
     L"Aktualisierung erneut.";
 
-// Runs `commandLine` for each case against a fresh folder holding a stand-in as Tavelune.exe.
-void ExpectUpdates(const std::wstring& folder, const std::wstring& commandLine, bool silent) {
-  const std::wstring target = folder + L"\\Tavelune.exe";
-  CreateDirectoryW(folder.c_str(), nullptr);
+bool UnderWine() { return GetEnvironmentVariableW(L"WINELOADER", nullptr, 0) > 0; }
+
+struct Recipe {
+  std::wstring folder;               // the one it updates
+  std::wstring commandLine;          // started silently, or with a console but no window
+  std::wstring scriptedCommandLine;  // the same with the reporter in the helper's place
+  bool silent;
+};
+
+void ExpectUpdates(const Recipe& recipe) {
+  const std::wstring& folder = recipe.folder;
+  const std::wstring marker = folder + L"\\tavelune-update.marker";
+  Folder newSet = OldSet(false);
+  for (const auto& [name, bytes] : ReadFolder(InBuild(L"update-set"))) {
+    newSet[name] = bytes;
+  }
+  ULONGLONG wholeRun = 0;
   for (const UpdateCase& row : kUpdateCases) {
     SCOPED_TRACE(row.situation);
-    ASSERT_NE(CopyFileW(StandInPath().c_str(), target.c_str(), FALSE), FALSE);
+    if (row.fileSizeLimit && !UnderWine()) {
+      std::printf("unchecked: %s (a file-size limit needs Wine's Linux side)\n", row.situation);
+      continue;
+    }
+    Folder old = OldSet(row.answers != nullptr);
+    old.insert(row.planted.begin(), row.planted.end());
+    WriteFolder(folder, old);
     StandIn standIn;
     if (row.standInRuns) {
-      standIn = StartStandIn(target, row.standInRefuses);
+      standIn = StartStandIn(folder + L"\\Tavelune.exe", row.standInRefuses);
     }
-    HANDLE held = row.targetHeldOpen ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr,
-                                                   OPEN_EXISTING, 0, nullptr)
-                                     : INVALID_HANDLE_VALUE;
-    ProgramRun run = RunProgram(commandLine);
-    if (row.targetHeldOpen) {
-      CloseHandle(held);
-    }
+    HANDLE held = row.heldOpen != nullptr
+                      ? CreateFileW((folder + L"\\" + row.heldOpen).c_str(), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr)
+                      : INVALID_HANDLE_VALUE;
+    SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", row.answers);
+    DeleteFileW((ReportPath() + L".calls").c_str());
+    const ULONGLONG started = GetTickCount64();
+    ProgramRun run =
+        row.fileSizeLimit
+            ? RunProgram(QuoteArgument(InBuild(L"file_size_limit.exe")) + L" " + recipe.commandLine)
+        : row.answers != nullptr ? RunProgram(recipe.scriptedCommandLine)
+                                 : RunProgram(recipe.commandLine);
+    wholeRun = wholeRun != 0 ? wholeRun : GetTickCount64() - started;
+    CloseHandle(held);
     if (row.standInRuns) {
       StopStandIn(standIn);
     }
     EXPECT_EQ(run.exitCode, row.expectedExit);
-    EXPECT_EQ(run.notice, row.expectNotice && !silent ? kRunningNotice : L"");
-    EXPECT_EQ(FileBytes(target) == FileBytes(ReporterPath()), row.expectedExit == 0);
+    EXPECT_EQ(run.notice, row.expectNotice && !recipe.silent ? kRunningNotice : L"");
+    EXPECT_TRUE(ReadFolder(folder) == (row.expectedExit == 0 ? newSet : old));
+    if (row.answers != nullptr) {
+      const std::string calls = FileBytes(ReportPath() + L".calls");
+      EXPECT_EQ(std::count(calls.begin(), calls.end(), 'c'), 2) << "asked: " << calls;
+    }
   }
+  SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", L"0");
+
+  // Ended, with everything it started, at points spread over a whole run, then run again.
+  int midSwap = 0;
+  for (ULONGLONG point = 1; point <= 11; ++point) {
+    SCOPED_TRACE(testing::Message() << "ended after " << point << "/12 of a run");
+    WriteFolder(folder, OldSet(false));
+    RunProgram(recipe.commandLine, wholeRun * point / 12);
+    midSwap += GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+    EXPECT_EQ(RunProgram(recipe.commandLine).exitCode, 0u);
+    EXPECT_TRUE(ReadFolder(folder) == newSet);
+  }
+  std::printf("ended part way: 11 times, %d of them mid-swap (a run takes %llu ms)\n", midSwap,
+              wholeRun);
+
+  // Two at once: one replaces, the other finds the folder locked.
+  WriteFolder(folder, OldSet(false));
+  ProgramRun first;
+  std::thread other([&] { first = RunProgram(recipe.commandLine); });
+  ProgramRun second = RunProgram(recipe.commandLine);
+  other.join();
+  EXPECT_EQ((std::multiset<DWORD>{first.exitCode, second.exitCode}), (std::multiset<DWORD>{0, 30}));
+  EXPECT_TRUE(ReadFolder(folder) == newSet);
 }
 
 // What CreateProcessW answers for a program that asks for more rights than the caller has; MinGW's
@@ -408,13 +553,15 @@ void ExpectExampleUpdater(const wchar_t* name, bool x86) {
     GTEST_SKIP() << "this Windows runs no 32-bit x86 programs";
   }
   const std::wstring folder = InBuild(x86 ? L"nsis-updated-x86" : L"nsis-updated");
-  const std::wstring commandLine = QuoteArgument(InBuild(name)) + L" /S /D=" + folder;
+  const std::wstring options = L" /S /D=" + folder;
+  const std::wstring commandLine = QuoteArgument(InBuild(name)) + options;
   DWORD error = StartError(commandLine);
   if (error == kElevationRequired) {
     GTEST_SKIP() << "the example updater asks for administrator rights: run the tests elevated";
   }
   ASSERT_EQ(error, 0u);
-  ExpectUpdates(folder, commandLine, true);
+  ExpectUpdates({folder, commandLine,
+                 QuoteArgument(InBuild(L"example-updater-scripted.exe")) + options, true});
 }
 
 TEST_F(CallerKit, NsisExampleUpdater64ReplacesOnlyOnZero) {
@@ -426,32 +573,30 @@ TEST_F(CallerKit, NsisExampleUpdater32ReplacesOnlyOnZero) {
 }
 
 TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
-  // The recipe's folder as it is shipped: the script, the helper, the new files.
-  // Both folders hold a "!", which delayed expansion would drop; the recipe runs with it on, and
+  // The recipe's folder as it is shipped: the script, the helper (or the reporter in its place),
+  // the new files, one of them hidden.
+  // The folders hold a "!", which delayed expansion would drop; the recipe runs with it on, and
   // with a variable named ERRORLEVEL that would stand in for the helper's answer.
-  const std::wstring recipe = InBuild(L"batch-recipe!");
-  CreateDirectoryW(recipe.c_str(), nullptr);
-  CreateDirectoryW((recipe + L"\\files").c_str(), nullptr);
-  ASSERT_NE(CopyFileW(InBuild(L"update-tavelune.cmd").c_str(),
-                      (recipe + L"\\update-tavelune.cmd").c_str(), FALSE),
-            FALSE);
-  ASSERT_NE(CopyFileW(HelperPath().c_str(), (recipe + L"\\tavelune-helper.exe").c_str(), FALSE),
-            FALSE);
-  ASSERT_NE(CopyFileW(ReporterPath().c_str(), (recipe + L"\\files\\Tavelune.exe").c_str(), FALSE),
-            FALSE);
-  // A second file, copied whether or not Tavelune.exe could be: a failure of one is no success.
-  ASSERT_NE(CopyFileW(StandInPath().c_str(), (recipe + L"\\files\\Tavelune.dll").c_str(), FALSE),
-            FALSE);
-  const std::wstring folder = InBuild(L"batch-updated!");
+  std::wstring commandLines[2];
+  for (const bool scripted : {false, true}) {
+    const std::wstring recipe = InBuild(scripted ? L"batch-recipe-scripted!" : L"batch-recipe!");
+    WriteFolder(recipe,
+                {{L"update-tavelune.cmd", FileBytes(InBuild(L"update-tavelune.cmd"))},
+                 {L"tavelune-helper.exe", FileBytes(scripted ? ReporterPath() : HelperPath())}});
+    WriteFolder(recipe + L"\\files", ReadFolder(InBuild(L"update-set")));
+    SetFileAttributesW((recipe + L"\\files\\lib100.dll").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
+    commandLines[scripted ? 1 : 0] = L"cmd.exe /d /v:on /s /c \"\"" + recipe +
+                                     L"\\update-tavelune.cmd\" \"" + InBuild(L"batch-updated!") +
+                                     L"\\\"\"";
+  }
   SetEnvironmentVariableW(L"ERRORLEVEL", L"0");
-  // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
-  const std::wstring commandLine =
-      L"cmd.exe /d /v:on /s /c \"\"" + recipe + L"\\update-tavelune.cmd\" \"" + folder + L"\\\"\"";
-  ExpectUpdates(folder, commandLine, false);
+  ExpectUpdates({InBuild(L"batch-updated!"), commandLines[0], commandLines[1], false});
   // With nothing to copy, nothing was replaced: no success.
-  ASSERT_NE(MoveFileW((recipe + L"\\files").c_str(), (recipe + L"\\moved").c_str()), FALSE);
-  EXPECT_EQ(RunProgram(commandLine).exitCode, 30u);
-  MoveFileW((recipe + L"\\moved").c_str(), (recipe + L"\\files").c_str());
+  WriteFolder(InBuild(L"batch-updated!"), OldSet(false));
+  WriteFolder(InBuild(L"batch-recipe!\\files"), {});
+  EXPECT_EQ(RunProgram(commandLines[0]).exitCode, 30u);
+  EXPECT_TRUE(ReadFolder(InBuild(L"batch-updated!")) == OldSet(false));
   SetEnvironmentVariableW(L"ERRORLEVEL", nullptr);
 }
 

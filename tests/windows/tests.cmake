@@ -45,6 +45,10 @@ add_executable(argument_reporter tests/windows/argument_reporter.cpp)
 target_link_options(argument_reporter PRIVATE -municode -static)
 add_windows_test(caller_kit_test DISPLAY)
 add_dependencies(caller_kit_test argument_reporter)
+# Under Wine, a write that fails part way: the command it starts may write 200 KiB a file.
+add_executable(file_size_limit tests/windows/file_size_limit.cpp)
+target_link_options(file_size_limit PRIVATE -municode -static)
+add_dependencies(caller_kit_test file_size_limit)
 
 # The header must build as C99 and as C++17, in several units of one program, without warnings.
 enable_language(C)
@@ -59,27 +63,43 @@ target_link_libraries(caller_kit_test PRIVATE client_header_check)
 configure_file(integration/cmd/update-tavelune.cmd ${CMAKE_BINARY_DIR}/update-tavelune.cmd COPYONLY)
 configure_file(tests/windows/run-tests.cmd ${CMAKE_BINARY_DIR}/run-tests.cmd COPYONLY)
 
+# The set of new files the recipes' tests update with.
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe
+  COMMAND ${CMAKE_COMMAND} -DREPORTER=$<TARGET_FILE:argument_reporter>
+          -DSET=${CMAKE_BINARY_DIR}/update-set -P ${CMAKE_SOURCE_DIR}/cmake/update-set.cmake
+  DEPENDS cmake/update-set.cmake argument_reporter VERBATIM)
+add_custom_target(update_set ALL DEPENDS ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe)
+add_dependencies(caller_kit_test update_set)
+
 # The NSIS include's installers, built with makensis where it is installed: the probe the test
-# drives the include through, and the example updater for both targets (where 32-bit x86 programs
-# cannot run, as under a 64-bit-only Wine, the 32-bit one's test is skipped). The example replaces
-# Tavelune.exe with the reporter.
+# drives the include through, and the example updater for both targets with the set (where 32-bit
+# x86 programs cannot run, as under a 64-bit-only Wine, the 32-bit one's test is skipped), and once
+# more with the reporter in the helper's place and a set of one file, Tavelune.exe.
 find_program(MAKENSIS makensis)
 if(MAKENSIS)
   set(nsis_outputs)
-  foreach(installer IN ITEMS "nsis_probe tests/windows/nsis_probe.nsi amd64-unicode"
-                             "example-updater integration/nsis/example-updater.nsi amd64-unicode"
-                             "example-updater-x86 integration/nsis/example-updater.nsi x86-unicode")
+  set(set_of_one -DNEW_TAVELUNE_EXE=$<TARGET_FILE:argument_reporter>)
+  set(whole_set -DNEW_FILES=${CMAKE_BINARY_DIR}/update-set)
+  foreach(installer IN ITEMS
+          "nsis_probe tests/windows/nsis_probe.nsi amd64-unicode tavelune-helper set_of_one"
+          "example-updater integration/nsis/example-updater.nsi amd64-unicode tavelune-helper whole_set"
+          "example-updater-x86 integration/nsis/example-updater.nsi x86-unicode tavelune-helper whole_set"
+          "example-updater-scripted integration/nsis/example-updater.nsi amd64-unicode argument_reporter set_of_one")
     separate_arguments(installer)
     list(GET installer 0 name)
     list(GET installer 1 script)
     list(GET installer 2 target)
+    list(GET installer 3 helper)
+    list(GET installer 4 files)
     add_custom_command(
       OUTPUT ${CMAKE_BINARY_DIR}/${name}.exe
       COMMAND ${MAKENSIS} -V2 -WX "-XTarget ${target}"
               "-X!addincludedir \"${CMAKE_SOURCE_DIR}/integration/nsis\""
-              -DOUTFILE=${CMAKE_BINARY_DIR}/${name}.exe -DHELPER_EXE=$<TARGET_FILE:tavelune-helper>
-              -DNEW_TAVELUNE_EXE=$<TARGET_FILE:argument_reporter> ${CMAKE_SOURCE_DIR}/${script}
+              -DOUTFILE=${CMAKE_BINARY_DIR}/${name}.exe -DHELPER_EXE=$<TARGET_FILE:${helper}>
+              ${${files}} ${CMAKE_SOURCE_DIR}/${script}
       DEPENDS ${script} integration/nsis/TaveluneHelper.nsh tavelune-helper argument_reporter
+              ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe
       VERBATIM)
     list(APPEND nsis_outputs ${CMAKE_BINARY_DIR}/${name}.exe)
   endforeach()
@@ -88,9 +108,10 @@ if(MAKENSIS)
 endif()
 
 # What the test bundle holds beside the helper and the test programs: everything they start.
-set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe update-tavelune.cmd)
+set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe update-tavelune.cmd update-set)
 if(MAKENSIS)
-  list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe)
+  list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe
+       example-updater-scripted.exe)
 endif()
 
 # Run by hand through scripts/bench, not by the test suite.
