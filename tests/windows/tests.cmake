@@ -108,7 +108,8 @@ if(MAKENSIS)
 endif()
 
 # What the test bundle holds beside the helper and the test programs: everything they start.
-set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe update-tavelune.cmd update-set)
+set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe file_size_limit.exe
+    update-tavelune.cmd update-set)
 if(MAKENSIS)
   list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe
        example-updater-scripted.exe)
