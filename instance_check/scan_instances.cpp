@@ -159,6 +159,7 @@ InstanceStatus InspectCandidate(DWORD processId, const WCHAR* target, WCHAR* ima
   }
   CloseHandle(process);
 
+  // As reported first: a match there needs no look-up in the file system.
   if (_wcsicmp(target, imagePath) == 0) {
     return InstanceStatus::Running;
   }

@@ -46,18 +46,16 @@ int wmain(int argc, wchar_t* argv[]) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output, length, &written, nullptr);
   }
-  const std::wstring callsPath = std::wstring(path) + L".calls";
-  HANDLE calls =
-      CreateFileW(callsPath.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-  LARGE_INTEGER earlier{};
-  GetFileSizeEx(calls, &earlier);
+  HANDLE calls = CreateFileW((std::wstring(path) + L".calls").c_str(), FILE_APPEND_DATA, 0, nullptr,
+                             OPEN_ALWAYS, 0, nullptr);
+  DWORD runsBefore = GetFileSize(calls, nullptr);
   DWORD written = 0;
   WriteFile(calls, argc == 2 ? "c" : "n", 1, &written, nullptr);
   CloseHandle(calls);
   wchar_t status[64] = L"0";
   GetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", status, 64);
   const wchar_t* answer = status;
-  for (LONGLONG run = 0; run < earlier.QuadPart && wcschr(answer, L',') != nullptr; ++run) {
+  for (; runsBefore > 0 && wcschr(answer, L',') != nullptr; --runsBefore) {
     answer = wcschr(answer, L',') + 1;
   }
   return static_cast<int>(wcstoul(answer, nullptr, 10));

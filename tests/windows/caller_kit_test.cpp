@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -335,40 +335,25 @@ TEST_F(CallerKit, HeaderCheckFindsAStandInByAnAwkwardPath) {
 // folder must then hold exactly the old set or exactly the new one (update-set), byte for byte.
 using Folder = std::map<std::wstring, std::string>;  // each entry's bytes; "<folder>" for a folder
 
-Folder ReadFolder(const std::wstring& folder) {
+Folder ReadFolder(const std::filesystem::path& folder) {
   Folder contents;
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  for (BOOL more = search != INVALID_HANDLE_VALUE; more != FALSE;
-       more = FindNextFileW(search, &entry)) {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") {
-      contents[name] = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                           ? "<folder>"
-                           : FileBytes(folder + L"\\" + name);
-    }
+  std::error_code missing;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, missing)) {
+    contents[entry.path().filename()] =
+        entry.is_directory() ? "<folder>" : FileBytes(entry.path().wstring());
   }
-  FindClose(search);
   return contents;
 }
 
-// Empties `folder` of whatever a run left there and writes `contents` into it.
-void WriteFolder(const std::wstring& folder, const Folder& contents) {
-  for (const auto& [name, bytes] : ReadFolder(folder)) {
-    const std::wstring path = folder + L"\\" + name;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (bytes == "<folder>") {
-      WriteFolder(path, {});
-    }
-    bytes == "<folder>" ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-  }
-  CreateDirectoryW(folder.c_str(), nullptr);
+// Replaces whatever a run left in `folder` with `contents`.
+void WriteFolder(const std::filesystem::path& folder, const Folder& contents) {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  std::filesystem::create_directories(folder, ignored);
   for (const auto& [name, bytes] : contents) {
-    const std::wstring path = folder + L"\\" + name;
-    if (bytes == "<folder>") {
-      CreateDirectoryW(path.c_str(), nullptr);
-    } else {
-      std::ofstream(path.c_str(), std::ios::binary) << bytes;
+    if (bytes == "<folder>" ? !std::filesystem::create_directory(folder / name, ignored)
+                            : !(std::ofstream(folder / name, std::ios::binary) << bytes)) {
+      ADD_FAILURE() << "could not write " << testing::PrintToString(name);
     }
   }
 }
@@ -385,47 +370,38 @@ Folder OldSet(bool scripted) {
           {L"lib299.dll", "old lib299\n"}};
 }
 
+enum class StandInState { None, Runs, Refuses };
+
 struct UpdateCase {
   const char* situation;
-  DWORD expectedExit;         // and the new set on 0, the old one otherwise
-  bool expectNotice = false;  // unless the update runs silently
-  bool standInRuns = false;
-  bool standInRefuses = false;
+  DWORD expectedExit;  // and the new set on 0, the old one otherwise
+  StandInState standIn = StandInState::None;
+  Folder planted = {};                // in the folder beside the old set
   const wchar_t* heldOpen = nullptr;  // an old file held open without sharing during the run
   const wchar_t* answers = nullptr;   // the reporter, in the helper's place, answers these in turn
-  Folder planted = {};                // in the folder beside the old set
-  bool fileSizeLimit = false;         // a write fails part way (under Wine; skipped on Windows)
+  bool fileSizeLimit = false;         // a write fails part way (under Wine; passed over on Windows)
 };
 
 const UpdateCase kUpdateCases[] = {
-    {.situation = "nothing runs: replaced", .expectedExit = 0},
-    {.situation = "Tavelune runs: notice",
-     .expectedExit = 10,
-     .expectNotice = true,
-     .standInRuns = true},
-    {.situation = "cannot be told",
-     .expectedExit = 20,
-     .standInRuns = true,
-     .standInRefuses = true},
-    {.situation = "the first file held open", .expectedExit = 30, .heldOpen = L"lib100.dll"},
-    {.situation = "a middle file held open", .expectedExit = 30, .heldOpen = L"lib200.dll"},
-    {.situation = "the last file held open", .expectedExit = 30, .heldOpen = L"lib299.dll"},
-    {.situation = "a write fails part way", .expectedExit = 30, .fileSizeLimit = true},
-    {.situation = "Tavelune started after the first check", .expectedExit = 10, .answers = L"0,10"},
-    {.situation = "cannot be told at the second check", .expectedExit = 20, .answers = L"0,20"},
-    {.situation = "a folder where a file must go",
-     .expectedExit = 30,
-     .planted = {{L"lib150.dll", "<folder>"}}},
-    {.situation = "a marker naming a path",
-     .expectedExit = 40,
-     .planted = {{L"tavelune-update.marker", "Tavelune.exe\r\n..\\keep.txt\r\n"}}},
+    {"nothing runs: replaced", 0},
+    {"Tavelune runs: the notice, unless silent", 10, StandInState::Runs},
+    {"cannot be told", 20, StandInState::Refuses},
+    {"the first file held open", 30, StandInState::None, {}, L"lib100.dll"},
+    {"a middle file held open", 30, StandInState::None, {}, L"lib200.dll"},
+    {"the last file held open", 30, StandInState::None, {}, L"lib299.dll"},
+    {"a write fails part way", 30, StandInState::None, {}, nullptr, nullptr, true},
+    {"Tavelune started after the first check", 10, StandInState::None, {}, nullptr, L"0,10"},
+    {"cannot be told at the second check", 20, StandInState::None, {}, nullptr, L"0,20"},
+    {"a folder where a file must go", 30, StandInState::None, {{L"lib150.dll", "<folder>"}}},
+    {"a marker naming a path",
+     40,
+     StandInState::None,
+     {{L"tavelune-update.marker", "Tavelune.exe\r\n..\\keep.txt\r\n"}}},
 };
 
 const std::wstring kRunningNotice =
     L"Tavelune l\u00E4uft noch. Bitte schlie\u00DFen Sie Tavelune und starten Sie die "
     L"Aktualisierung erneut.";
-
-bool UnderWine() { return GetEnvironmentVariableW(L"WINELOADER", nullptr, 0) > 0; }
 
 struct Recipe {
   std::wstring folder;               // the one it updates
@@ -435,8 +411,6 @@ struct Recipe {
 };
 
 void ExpectUpdates(const Recipe& recipe) {
-  const std::wstring& folder = recipe.folder;
-  const std::wstring marker = folder + L"\\tavelune-update.marker";
   Folder newSet = OldSet(false);
   for (const auto& [name, bytes] : ReadFolder(InBuild(L"update-set"))) {
     newSet[name] = bytes;
@@ -444,41 +418,40 @@ void ExpectUpdates(const Recipe& recipe) {
   ULONGLONG wholeRun = 0;
   for (const UpdateCase& row : kUpdateCases) {
     SCOPED_TRACE(row.situation);
-    if (row.fileSizeLimit && !UnderWine()) {
+    if (row.fileSizeLimit && GetEnvironmentVariableW(L"WINELOADER", nullptr, 0) == 0) {
       std::printf("unchecked: %s (a file-size limit needs Wine's Linux side)\n", row.situation);
       continue;
     }
     Folder old = OldSet(row.answers != nullptr);
     old.insert(row.planted.begin(), row.planted.end());
-    WriteFolder(folder, old);
+    WriteFolder(recipe.folder, old);
     StandIn standIn;
-    if (row.standInRuns) {
-      standIn = StartStandIn(folder + L"\\Tavelune.exe", row.standInRefuses);
+    if (row.standIn != StandInState::None) {
+      standIn =
+          StartStandIn(recipe.folder + L"\\Tavelune.exe", row.standIn == StandInState::Refuses);
     }
-    HANDLE held = row.heldOpen != nullptr
-                      ? CreateFileW((folder + L"\\" + row.heldOpen).c_str(), GENERIC_READ, 0,
-                                    nullptr, OPEN_EXISTING, 0, nullptr)
-                      : INVALID_HANDLE_VALUE;
+    HANDLE held = row.heldOpen == nullptr
+                      ? INVALID_HANDLE_VALUE
+                      : CreateFileW((recipe.folder + L"\\" + row.heldOpen).c_str(), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
     SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", row.answers);
     DeleteFileW((ReportPath() + L".calls").c_str());
     const ULONGLONG started = GetTickCount64();
-    ProgramRun run =
-        row.fileSizeLimit
-            ? RunProgram(QuoteArgument(InBuild(L"file_size_limit.exe")) + L" " + recipe.commandLine)
-        : row.answers != nullptr ? RunProgram(recipe.scriptedCommandLine)
-                                 : RunProgram(recipe.commandLine);
+    ProgramRun run = RunProgram(row.fileSizeLimit ? QuoteArgument(InBuild(L"file_size_limit.exe")) +
+                                                        L" " + recipe.commandLine
+                                : row.answers ? recipe.scriptedCommandLine
+                                              : recipe.commandLine);
     wholeRun = wholeRun != 0 ? wholeRun : GetTickCount64() - started;
     CloseHandle(held);
-    if (row.standInRuns) {
+    if (row.standIn != StandInState::None) {
       StopStandIn(standIn);
     }
     EXPECT_EQ(run.exitCode, row.expectedExit);
-    EXPECT_EQ(run.notice, row.expectNotice && !recipe.silent ? kRunningNotice : L"");
-    EXPECT_TRUE(ReadFolder(folder) == (row.expectedExit == 0 ? newSet : old));
-    if (row.answers != nullptr) {
-      const std::string calls = FileBytes(ReportPath() + L".calls");
-      EXPECT_EQ(std::count(calls.begin(), calls.end(), 'c'), 2) << "asked: " << calls;
-    }
+    const bool noticed = row.standIn == StandInState::Runs && !recipe.silent;
+    EXPECT_EQ(run.notice, noticed ? kRunningNotice : L"");
+    EXPECT_TRUE(ReadFolder(recipe.folder) == (row.expectedExit == 0 ? newSet : old));
+    const std::string calls = FileBytes(ReportPath() + L".calls");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), 'c'), row.answers ? 2 : 0) << calls;
   }
   SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", L"0");
 
@@ -486,23 +459,23 @@ void ExpectUpdates(const Recipe& recipe) {
   int midSwap = 0;
   for (ULONGLONG point = 1; point <= 11; ++point) {
     SCOPED_TRACE(testing::Message() << "ended after " << point << "/12 of a run");
-    WriteFolder(folder, OldSet(false));
+    WriteFolder(recipe.folder, OldSet(false));
     RunProgram(recipe.commandLine, wholeRun * point / 12);
-    midSwap += GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+    midSwap += ReadFolder(recipe.folder).count(L"tavelune-update.marker");
     EXPECT_EQ(RunProgram(recipe.commandLine).exitCode, 0u);
-    EXPECT_TRUE(ReadFolder(folder) == newSet);
+    EXPECT_TRUE(ReadFolder(recipe.folder) == newSet);
   }
-  std::printf("ended part way: 11 times, %d of them mid-swap (a run takes %llu ms)\n", midSwap,
+  std::printf("ended part way: 11 times, %d of them mid-swap (a whole run: %llu ms)\n", midSwap,
               wholeRun);
 
   // Two at once: one replaces, the other finds the folder locked.
-  WriteFolder(folder, OldSet(false));
+  WriteFolder(recipe.folder, OldSet(false));
   ProgramRun first;
   std::thread other([&] { first = RunProgram(recipe.commandLine); });
   ProgramRun second = RunProgram(recipe.commandLine);
   other.join();
   EXPECT_EQ((std::multiset<DWORD>{first.exitCode, second.exitCode}), (std::multiset<DWORD>{0, 30}));
-  EXPECT_TRUE(ReadFolder(folder) == newSet);
+  EXPECT_TRUE(ReadFolder(recipe.folder) == newSet);
 }
 
 // What CreateProcessW answers for a program that asks for more rights than the caller has; MinGW's
@@ -574,17 +547,18 @@ TEST_F(CallerKit, NsisExampleUpdater32ReplacesOnlyOnZero) {
 
 TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   // The recipe's folder as it is shipped: the script, the helper (or the reporter in its place),
-  // the new files, one of them hidden.
-  // The folders hold a "!", which delayed expansion would drop; the recipe runs with it on, and
-  // with a variable named ERRORLEVEL that would stand in for the helper's answer.
+  // the new files, one of them hidden. Its folders hold a "!", which delayed expansion would drop;
+  // it runs with delayed expansion on, and a variable named ERRORLEVEL that would stand in for the
+  // helper's answer.
   std::wstring commandLines[2];
   for (const bool scripted : {false, true}) {
     const std::wstring recipe = InBuild(scripted ? L"batch-recipe-scripted!" : L"batch-recipe!");
-    WriteFolder(recipe,
-                {{L"update-tavelune.cmd", FileBytes(InBuild(L"update-tavelune.cmd"))},
-                 {L"tavelune-helper.exe", FileBytes(scripted ? ReporterPath() : HelperPath())}});
     WriteFolder(recipe + L"\\files", ReadFolder(InBuild(L"update-set")));
     SetFileAttributesW((recipe + L"\\files\\lib100.dll").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    CopyFileW(InBuild(L"update-tavelune.cmd").c_str(), (recipe + L"\\update-tavelune.cmd").c_str(),
+              FALSE);
+    CopyFileW((scripted ? ReporterPath() : HelperPath()).c_str(),
+              (recipe + L"\\tavelune-helper.exe").c_str(), FALSE);
     // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
     commandLines[scripted ? 1 : 0] = L"cmd.exe /d /v:on /s /c \"\"" + recipe +
                                      L"\\update-tavelune.cmd\" \"" + InBuild(L"batch-updated!") +
