@@ -119,6 +119,7 @@ Section
   FindClose $Index
   FileClose $File
   StrCpy $List "${Names}"
+  StrCpy $Foreign ""
   GetFunctionAddress $Action CheckName
   Call ForEachName
   GetFunctionAddress $Action FailIfAFolder
@@ -195,6 +196,7 @@ FunctionEnd
 ; once every old file is back; where one is not, it stays for the next run.
 Function PutBack
   StrCpy $List "${Marker}"
+  StrCpy $Foreign ""
   GetFunctionAddress $Action CheckName
   Call ForEachName
   ${If} $Foreign != ""
@@ -225,9 +227,9 @@ Function Clear
   Delete "${Names}"
 FunctionEnd
 
-; Calls $Action with $Name set to each name that $List holds, one a line.
+; Calls $Action with $Name set to each name that $List holds, one a line. A list that names no
+; file is no update's: $Foreign becomes yes.
 Function ForEachName
-  StrCpy $Foreign ""
   StrCpy $Count 0
   ClearErrors
   FileOpen $File $List r
@@ -253,7 +255,6 @@ Function ForEachName
     ${Loop}
     FileClose $File
   ${EndIf}
-  ; A list that names no file is no update's.
   ${IfThen} $Count == 0 ${|} StrCpy $Foreign yes ${|}
 FunctionEnd
 
