@@ -555,10 +555,12 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
     const std::wstring recipe = InBuild(scripted ? L"batch-recipe-scripted!" : L"batch-recipe!");
     WriteFolder(recipe + L"\\files", ReadFolder(InBuild(L"update-set")));
     SetFileAttributesW((recipe + L"\\files\\lib100.dll").c_str(), FILE_ATTRIBUTE_HIDDEN);
-    CopyFileW(InBuild(L"update-tavelune.cmd").c_str(), (recipe + L"\\update-tavelune.cmd").c_str(),
-              FALSE);
-    CopyFileW((scripted ? ReporterPath() : HelperPath()).c_str(),
-              (recipe + L"\\tavelune-helper.exe").c_str(), FALSE);
+    for (const auto& [from, to] :
+         {std::pair{InBuild(L"update-tavelune.cmd"), L"update-tavelune.cmd"},
+          {scripted ? ReporterPath() : HelperPath(), L"tavelune-helper.exe"}}) {
+      ASSERT_NE(CopyFileW(from.c_str(), (recipe + L"\\" + to).c_str(), FALSE), FALSE)
+          << testing::PrintToString(from);
+    }
     // cmd takes quotes as they are, without msvcrt's escapes; the folder ends in a backslash.
     commandLines[scripted ? 1 : 0] = L"cmd.exe /d /v:on /s /c \"\"" + recipe +
                                      L"\\update-tavelune.cmd\" \"" + InBuild(L"batch-updated!") +
