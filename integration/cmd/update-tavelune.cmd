@@ -39,8 +39,9 @@ rem chcp cannot switch, and the German text is read in the ANSI code page.
 rem
 rem Delayed expansion would drop each "!" from the folders, and a variable named ERRORLEVEL would
 rem hide the helper's exit status: both are switched off here, whatever the caller's cmd has set.
-rem No file name passes through a call's arguments or a variable's percent expansion, which would
-rem expand "%" in it a second time: each is used where the loop hands it over, as %%n.
+rem No file name that a command acts on passes through a call's arguments or a variable, whose
+rem expansion could read "%" in it a second time: each is used where the loop hands it over, as
+rem %%n. Only the check of the names reads them from a variable.
 setlocal EnableExtensions DisableDelayedExpansion
 set "ERRORLEVEL="
 set "folder=%~1"
