@@ -49,13 +49,17 @@ std::wstring ConsumeExeFile(FuzzedDataProvider& input) {
 }
 
 std::wstring ConsumeImagePath(FuzzedDataProvider& input) {
-  switch (input.ConsumeIntegralInRange(0, 3)) {
+  switch (input.ConsumeIntegralInRange(0, 5)) {
     case 0:
       return kTarget;
     case 1:
       return L"c:\\APPS\\tavelune\\TAVELUNE.exe";
     case 2:
       return L"C:\\Work\\Tavelune.exe";
+    case 3:
+      return L"d:\\Apps\\Tavelune\\Tavelune.exe";
+    case 4:
+      return L"\\\\srv\\share" + ConsumeText(input, 4) + L"\\Tavelune.exe";
     default:
       return ConsumeText(input, 40);
   }
@@ -117,20 +121,51 @@ DWORD LongPathError(const FakeSystem& script, const std::wstring& path) {
   return path.empty() ? ERROR_PATH_NOT_FOUND : 0;
 }
 
-// The rule, written plainly: a target whose long form cannot be had, though it exists, cannot be
-// compared; candidates in list order; a match, as reported or in long form, wins at once; a
-// candidate that cannot be inspected or expanded, or a walk that breaks off, leaves the answer
-// undetermined; a candidate that has ended changes nothing.
+// The drive ("c:") or share ("\\\\server\\share") a path is on, letters folded as the comparison
+// folds them; empty where it names neither.
+std::wstring Volume(const std::wstring& path) {
+  std::wstring folded = path;
+  for (wchar_t& unit : folded) {
+    unit = unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
+  }
+  if (folded.size() >= 3 && folded[0] >= L'a' && folded[0] <= L'z' &&
+      folded.substr(1, 2) == L":\\") {
+    return folded.substr(0, 2);
+  }
+  if (folded.rfind(L"\\\\", 0) != 0 || folded.rfind(L"\\\\?\\", 0) == 0 ||
+      folded.rfind(L"\\\\.\\", 0) == 0) {
+    return L"";
+  }
+  std::size_t share = folded.find(L'\\', 2);
+  if (share == 2 || share == std::wstring::npos || share + 1 == folded.size() ||
+      folded[share + 1] == L'\\') {
+    return L"";
+  }
+  return folded.substr(0, folded.find(L'\\', share + 1));
+}
+
+// Whether a path can be looked up at all: a drive's, or a server's.
+bool LooksUp(const std::wstring& path) {
+  const bool onADrive = Volume(path.substr(0, 3)).size() == 2;
+  return onADrive || (path.size() > 2 && path.rfind(L"\\\\", 0) == 0 && path[2] != L'\\' &&
+                      path.rfind(L"\\\\?\\", 0) != 0 && path.rfind(L"\\\\.\\", 0) != 0);
+}
+
+// The rule, written plainly: candidates in list order; a match as reported wins at once; one on
+// another drive or share changes nothing; for any other, the target's long form is looked up once,
+// and a candidate that cannot be inspected or expanded, or compared with a target whose long form
+// could not be had though it exists, or a walk that breaks off, leaves the answer undetermined; a
+// candidate that has ended changes nothing.
 Expected Model(const FakeSystem& script, const std::wstring& absoluteTarget) {
   Expected expected;
-  const DWORD targetError = LongPathError(script, absoluteTarget);
-  const bool targetUnexpandable = targetError != 0 && targetError != ERROR_FILE_NOT_FOUND &&
-                                  targetError != ERROR_PATH_NOT_FOUND;
-  if (script.fullPathFails || script.fullPathTooLong || targetUnexpandable ||
-      script.snapshotFails || script.firstEntryFails || script.processes.empty()) {
+  if (script.fullPathFails || script.fullPathTooLong || script.snapshotFails ||
+      script.firstEntryFails || script.processes.empty()) {
     expected.status = InstanceStatus::Undetermined;
     return expected;
   }
+  const DWORD targetError = LongPathError(script, absoluteTarget);
+  const bool targetUnexpandable = targetError != 0 && targetError != ERROR_FILE_NOT_FOUND &&
+                                  targetError != ERROR_PATH_NOT_FOUND;
   expected.walkBegan = true;
   for (std::size_t i = 0;; ++i) {
     const FakeProcess& process = script.processes[i];
@@ -138,6 +173,7 @@ Expected Model(const FakeSystem& script, const std::wstring& absoluteTarget) {
     std::wstring seenName = process.exeFile.substr(0, MAX_PATH - 1);
     if (EqualIgnoringAsciiCase(seenName, L"Tavelune.exe")) {
       expected.opened.push_back(process.processId);
+      const std::wstring volume = Volume(process.imagePath);
       if (process.openError == ERROR_INVALID_PARAMETER) {
         // ended since the snapshot: no news
       } else if (process.openError != 0 || process.queryFails) {
@@ -145,7 +181,10 @@ Expected Model(const FakeSystem& script, const std::wstring& absoluteTarget) {
       } else if (EqualIgnoringAsciiCase(absoluteTarget, process.imagePath)) {
         expected.status = InstanceStatus::Running;
         return expected;
-      } else if (LongPathError(script, process.imagePath) != 0) {
+      } else if (!volume.empty() && volume != Volume(absoluteTarget)) {
+        // on another drive or share: never the target's file
+      } else if (targetUnexpandable || !LooksUp(process.imagePath) ||
+                 LongPathError(script, process.imagePath) != 0) {
         expected.status = InstanceStatus::Undetermined;
       }
     }

@@ -11,18 +11,10 @@ namespace {
 using Calls = std::vector<std::string>;
 
 const std::string kRestrict = "SetDefaultDllDirectories(System32)";
-// The scan over the one process below, which runs from elsewhere.
-const Calls kScanCalls = {kRestrict,
-                          "GetFullPathNameW",
-                          "GetLongPathNameW",
-                          "CreateToolhelp32Snapshot",
-                          "Process32FirstW",
-                          "OpenProcess",
-                          "QueryFullProcessImageNameW",
-                          "CloseHandle",
-                          "GetLongPathNameW",
-                          "Process32NextW",
-                          "CloseHandle"};
+// The scan over the one process below, which runs from another drive: nothing is looked up.
+const Calls kScanCalls = {kRestrict,         "GetFullPathNameW", "CreateToolhelp32Snapshot",
+                          "Process32FirstW", "OpenProcess",      "QueryFullProcessImageNameW",
+                          "CloseHandle",     "Process32NextW",   "CloseHandle"};
 
 // No owner, the caption, and exactly an error icon, one OK button and a place in the foreground.
 const std::string kNotice =

@@ -131,11 +131,15 @@ DWORD GetLongPathNameW(const WCHAR* shortPath, WCHAR* longPath, DWORD bufferLeng
   if (bufferLength != 32768) {
     Misuse("GetLongPathNameW with another buffer length");
   }
-  const std::wstring_view prefix(shortPath, std::min<std::size_t>(std::wcslen(shortPath), 4));
-  if (prefix == L"\\??\\" || prefix == L"\\\\.\\") {
-    Misuse("GetLongPathNameW on an NT or device path, which the file functions read otherwise");
-  }
+  // The script speaks of plain paths; a look-up must be made in the verbatim form, which alone
+  // reaches past MAX_PATH.
   std::wstring path = shortPath;
+  std::wstring prefix = path.rfind(L"\\\\?\\UNC\\", 0) == 0 ? L"\\\\?\\UNC" : L"\\\\?\\";
+  if (path.rfind(L"\\\\?\\", 0) != 0) {
+    Misuse("GetLongPathNameW on a path without \\\\?\\, which stops at MAX_PATH");
+    prefix.clear();
+  }
+  path = (prefix.size() == 7 ? L"\\" : L"") + path.substr(prefix.size());
   if (path.empty()) {
     lastError = ERROR_PATH_NOT_FOUND;
     return 0;
@@ -151,6 +155,7 @@ DWORD GetLongPathNameW(const WCHAR* shortPath, WCHAR* longPath, DWORD bufferLeng
       path = longForm + path.substr(shortForm.size());
     }
   }
+  path = prefix + path.substr(prefix.size() == 7 ? 1 : 0);
   if (path.size() >= bufferLength) {
     return static_cast<DWORD>(path.size() + 1);
   }

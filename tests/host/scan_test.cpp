@@ -40,11 +40,22 @@ struct ScanCase {
 const FakeSystem kTargetRuns = {.processes = {Candidate(10, kTarget)}};
 const FakeSystem kUncTargetRuns = {.processes = {Candidate(10, L"\\\\srv\\share\\Tavelune.exe")}};
 
-// The target's folder has the 8.3 name APPS~1; "Old~1" is a short name that cannot be expanded.
+// The target's folder has the 8.3 name APPS~1; "Old~1" is a short name that cannot be expanded,
+// on the target's drive, and the other two could not be on another drive and another share.
 constexpr const wchar_t* kShortTarget = L"C:\\APPS~1\\Tavelune\\Tavelune.exe";
-constexpr const wchar_t* kUnexpandable = L"D:\\Old~1\\Tavelune.exe";
+constexpr const wchar_t* kUnexpandable = L"C:\\Old~1\\Tavelune.exe";
+constexpr const wchar_t* kOtherShare = L"\\\\srv\\other\\Tavelune.exe";
 const std::vector<std::pair<std::wstring, std::wstring>> kShortNames = {
-    {L"C:\\APPS~1", L"C:\\Apps"}, {L"\\\\?\\C:\\APPS~1", L"\\\\?\\C:\\Apps"}};
+    {L"C:\\APPS~1", L"C:\\Apps"}};
+const std::vector<std::pair<std::wstring, DWORD>> kNothingLooksUp = {
+    {kTarget, ERROR_ACCESS_DENIED},
+    {kElsewhere, ERROR_ACCESS_DENIED},
+    {kOtherShare, ERROR_BAD_NETPATH},
+    {L"\\\\srv\\share\\Tavelune.exe", ERROR_BAD_NETPATH}};
+// A target of 300 units, which only its verbatim form can look up.
+const std::wstring kDeepFolder = L"C:\\Apps\\" + std::wstring(280, L'd');
+const std::wstring kDeepTarget = kDeepFolder + L"\\Tavelune.exe";
+const std::wstring kDeepShortImage = L"C:\\APPS~1\\" + std::wstring(280, L'd') + L"\\Tavelune.exe";
 
 const ScanCase kScanCases[] = {
     {"path cannot be made absolute",
@@ -269,6 +280,79 @@ const ScanCase kScanCases[] = {
      false,
      {10, 12},
      2},
+    {"a running candidate on a one-letter server",
+     {.processes = {Candidate(10, L"\\\\s\\share\\App\\Tavelune.exe")}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\s\\share\\App\\Tavelune.exe"},
+    {"a candidate that cannot be opened for want of memory",
+     {.processes = {{10, L"Tavelune.exe", kTarget, ERROR_NOT_ENOUGH_MEMORY}}},
+     InstanceStatus::Undetermined,
+     true,
+     {10},
+     1},
+    {"verbatim target on drive Z, candidate in plain form",
+     {.processes = {Candidate(10, L"Z:\\Apps\\Tavelune.exe")}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     L"\\\\?\\Z:\\Apps\\Tavelune.exe"},
+    {"no candidate: nothing is looked up",
+     {.longPathErrors = kNothingLooksUp, .processes = {Unrelated(4, L"System")}},
+     InstanceStatus::NotRunning,
+     false,
+     {},
+     1},
+    {"a candidate on another drive is not looked up",
+     {.longPathErrors = kNothingLooksUp, .processes = {Candidate(10, kElsewhere)}},
+     InstanceStatus::NotRunning,
+     false,
+     {10},
+     1},
+    {"a candidate on another share is not looked up",
+     {.longPathErrors = kNothingLooksUp, .processes = {Candidate(10, kOtherShare)}},
+     InstanceStatus::NotRunning,
+     false,
+     {10},
+     1,
+     L"\\\\srv\\share\\Tavelune.exe"},
+    {"a candidate as spelled needs no look-up",
+     {.longPathErrors = kNothingLooksUp, .processes = {Candidate(10, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1},
+    {"the target's long form cannot be had, a candidate on its drive differs",
+     {.longPathErrors = {{kTarget, ERROR_ACCESS_DENIED}},
+      .processes = {Candidate(10, L"C:\\Old\\Tavelune.exe"), Candidate(12, kTarget)}},
+     InstanceStatus::Running,
+     false,
+     {10, 12},
+     2},
+    {"the target's long form cannot be had, nor told from the candidate's",
+     {.longPathErrors = {{kTarget, ERROR_ACCESS_DENIED}},
+      .processes = {Candidate(10, L"C:\\Old\\Tavelune.exe"), Candidate(12, kElsewhere)}},
+     InstanceStatus::Undetermined,
+     true,
+     {10, 12},
+     2},
+    {"the target's long form would not fit",
+     {.shortNames = {{L"C:\\Apps", std::wstring(32768, L'x')}},
+      .processes = {Candidate(10, kShortTarget)}},
+     InstanceStatus::Undetermined,
+     true,
+     {10},
+     1},
+    {"a target of 300 units, its candidate in 8.3 form",
+     {.shortNames = kShortNames, .processes = {Candidate(10, kDeepShortImage.c_str())}},
+     InstanceStatus::Running,
+     false,
+     {10},
+     1,
+     kDeepTarget.c_str()},
     {"a missing target is compared as written",
      {.shortNames = kShortNames,
       .longPathErrors = {{kShortTarget, ERROR_PATH_NOT_FOUND}},
@@ -314,10 +398,7 @@ TEST(ScanAgainstFakeSystem, TakesNoSnapshotWithoutAComparablePath) {
         std::pair{running, L"C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
         std::pair{running, L"C:\\Apps\\Tavelune\\Tavelune.exe:name"},
         std::pair{running, L"\\\\?\\C:\\Apps\\Tavelune\\Tavelune.exe::$DATA"},
-        std::pair{running, L"\\\\srv\\share\\Tavelune.exe:name"},
-        // The target exists, but its long form cannot be had.
-        std::pair{FakeSystem{.longPathErrors = {{kTarget, ERROR_ACCESS_DENIED}}}, kTarget},
-        std::pair{FakeSystem{.shortNames = {{L"C:\\Apps", std::wstring(32768, L'x')}}}, kTarget}}) {
+        std::pair{running, L"\\\\srv\\share\\Tavelune.exe:name"}}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(argument)));
     ResetFake(script);
     EXPECT_EQ(ScanInstances(argument), InstanceStatus::Undetermined);
