@@ -15,14 +15,18 @@ rem How it never leaves Tavelune half-replaced. Everything happens in FOLDER its
 rem swap is renames on one volume:
 rem   1. It holds tavelune-update.lock open for the whole run; a second run cannot open it and ends
 rem      with 30, touching nothing. The lock goes with the process, however it ends.
-rem   2. It puts back what an interrupted run left (below), or clears what such a run had staged.
-rem   3. It asks the helper. Only 0 goes on.
-rem   4. It copies every new file into tavelune-update.new; any failure removes them: 30.
-rem   5. It asks the helper again, right before the swap: a Tavelune started meanwhile stops it.
-rem   6. It writes the names of the new files to tavelune-update.marker, moves each old file into
+rem   2. It puts back what an interrupted run left (below).
+rem   3. It asks the helper, and about a Tavelune.exe left in tavelune-update.old too (an earlier
+rem      swap moves a Tavelune started right before it there, where it runs on). Only 0 goes on.
+rem   4. It clears what an earlier run left in tavelune-update.new and tavelune-update.old. Where
+rem      anything remains (another program holds a file there), it replaces nothing: 30; the next
+rem      run clears it once that program has let go.
+rem   5. It copies every new file into tavelune-update.new; any failure removes them: 30.
+rem   6. It asks the helper again, right before the swap: a Tavelune started meanwhile stops it.
+rem   7. It writes the names of the new files to tavelune-update.marker, moves each old file into
 rem      tavelune-update.old, then each new one into place. A move that fails (a file held open
-rem      without FILE_SHARE_DELETE) puts every file back: 30.
-rem   7. It deletes the marker, then the backups.
+rem      without FILE_SHARE_DELETE) puts every file back: 30. No move lands on a file that exists.
+rem   8. It deletes the marker, then the backups.
 rem A run that finds a marker, because the one before it was ended part way, puts the old files
 rem back before anything else. The marker holds plain file names; an entry that is not one (a
 rem path, a wildcard, "..") is refused, and that run touches nothing and ends with 40.
@@ -33,17 +37,21 @@ rem that holds them. Keep that encoding when you edit the notice's text.
 rem Programs are named by their full paths, and no command's output is read through a second cmd
 rem (for /f over a command would start one, which runs the AutoRun commands of the registry): an
 rem elevated updater runs nothing that someone left in the current folder or the registry. Start
-rem it as "%SystemRoot%\System32\cmd.exe" /d /c, so that AutoRun does not run before it either.
+rem it as "%SystemRoot%\System32\cmd.exe" /d /s /c ""...\update-tavelune.cmd" "FOLDER"", so that
+rem AutoRun does not run before it either; /s has cmd remove only the outer pair of quotes.
 rem Start it with a console: CREATE_NO_WINDOW is fine, DETACHED_PROCESS is not. Without a console
 rem chcp cannot switch, and the German text is read in the ANSI code page.
 rem
-rem Delayed expansion would drop each "!" from the folders, and a variable named ERRORLEVEL would
-rem hide the helper's exit status: both are switched off here, whatever the caller's cmd has set.
+rem Delayed expansion would drop each "!" from the folders, a variable named ERRORLEVEL would hide
+rem the helper's exit status, COPYCMD=/-Y would make move ask before it replaces a file, and DIRCMD
+rem would change what dir lists: all are switched off here, whatever the caller's cmd has set.
 rem No file name that a command acts on passes through a call's arguments or a variable, whose
 rem expansion could read "%" in it a second time: each is used where the loop hands it over, as
 rem %%n. Only the check of the names reads them from a variable.
 setlocal EnableExtensions DisableDelayedExpansion
 set "ERRORLEVEL="
+set "COPYCMD="
+set "DIRCMD="
 set "folder=%~1"
 if "%folder%"=="" set "folder=%ProgramW6432%\Tavelune"
 set "helper=%~dp0tavelune-helper.exe"
@@ -69,10 +77,16 @@ set "failed="
 if exist "%marker%" call :putBack
 if exist "%marker%" set "result=40"
 if exist "%marker%" exit /b
-call :clear
+set "checked=%folder%\Tavelune.exe"
 call :ask
 if not "%answer%"=="0" exit /b
+set "checked=%backup%\Tavelune.exe"
+if exist "%checked%" call :ask
+if not "%answer%"=="0" exit /b
 set "result=30"
+call :clear
+if exist "%stage%" exit /b
+if exist "%backup%" exit /b
 
 dir /b /a-d "%source%" >"%names%" 2>nul
 set "list=%names%"
@@ -85,15 +99,16 @@ if errorlevel 1 goto abandon
 for /f "usebackq eol=| delims=" %%n in ("%names%") do if not exist "%stage%\%%n" set "failed=1"
 if defined failed goto abandon
 
+set "checked=%folder%\Tavelune.exe"
 call :ask
 if not "%answer%"=="0" goto abandon
 set "result=30"
 md "%backup%" 2>nul
 ren "%names%" tavelune-update.marker
 if not exist "%marker%" goto abandon
-for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%folder%\%%n" move "%folder%\%%n" "%backup%\%%n" >nul 2>&1
+for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%folder%\%%n" if not exist "%backup%\%%n" move "%folder%\%%n" "%backup%\%%n" >nul 2>&1
 for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%folder%\%%n" set "failed=1"
-if not defined failed for /f "usebackq eol=| delims=" %%n in ("%marker%") do move "%stage%\%%n" "%folder%\%%n" >nul 2>&1
+if not defined failed for /f "usebackq eol=| delims=" %%n in ("%marker%") do if not exist "%folder%\%%n" move "%stage%\%%n" "%folder%\%%n" >nul 2>&1
 if not defined failed for /f "usebackq eol=| delims=" %%n in ("%marker%") do if not exist "%folder%\%%n" set "failed=1"
 if defined failed goto undoSwap
 
@@ -114,15 +129,16 @@ call :clear
 exit /b
 
 rem Undoes the swap that the marker describes. Each new file goes back into the staging folder (one
-rem that has no backup was added by the update), each backup back into place. The marker goes only
-rem once every old file is back; where one is not, it stays for the next run.
+rem that has no backup was added by the update), each backup back into place, never onto a file
+rem that is there. The marker goes only once every old file is back; where one is not, it stays for
+rem the next run.
 :putBack
 set "list=%marker%"
 call :checkNames
 if defined foreign exit /b
 set "stuck="
 md "%stage%" 2>nul
-for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%backup%\%%n" if exist "%folder%\%%n" move "%folder%\%%n" "%stage%\%%n" >nul 2>&1
+for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%backup%\%%n" if exist "%folder%\%%n" if not exist "%stage%\%%n" move "%folder%\%%n" "%stage%\%%n" >nul 2>&1
 for /f "usebackq eol=| delims=" %%n in ("%marker%") do if not exist "%backup%\%%n" if not exist "%stage%\%%n" if exist "%folder%\%%n" move "%folder%\%%n" "%stage%\%%n" >nul 2>&1
 for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%backup%\%%n" if not exist "%folder%\%%n" move "%backup%\%%n" "%folder%\%%n" >nul 2>&1
 for /f "usebackq eol=| delims=" %%n in ("%marker%") do if exist "%backup%\%%n" set "stuck=1"
@@ -167,10 +183,10 @@ rd /s /q "%backup%" >nul 2>&1
 del /f /a /q "%names%" "%codePage%" >nul 2>&1
 exit /b
 
-rem Only 0 lets the update go on: 10 means Tavelune runs, and anything else (20, or a helper that
-rem did not start) means it cannot be ruled out.
+rem Asks the helper about %checked%. Only 0 lets the update go on: 10 means Tavelune runs, and
+rem anything else (20, or a helper that did not start) means it cannot be ruled out.
 :ask
-"%helper%" "%folder%\Tavelune.exe"
+"%helper%" "%checked%"
 set "answer=%ERRORLEVEL%"
 if "%answer%"=="0" exit /b
 set "result=20"

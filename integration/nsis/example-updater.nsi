@@ -19,11 +19,16 @@
 ;
 ; It works as the batch recipe does, in the install folder itself so that the swap is renames on
 ; one volume: it holds tavelune-update.lock open without sharing for the whole run, puts back what
-; an interrupted run left, asks the helper, writes the new files into tavelune-update.new, asks the
-; helper again, lists their names in tavelune-update.marker, moves each old file into
+; an interrupted run left, asks the helper (about a Tavelune.exe left in tavelune-update.old too),
+; clears what an earlier run left, writes the new files into tavelune-update.new, asks the helper
+; again, lists their names in tavelune-update.marker, moves each old file into
 ; tavelune-update.old and each new one into place, and deletes the marker, then the backups. A
-; rename that fails puts every file back. The marker holds plain file names, in the system's ANSI
-; code page; an entry that is not one is refused, and that run touches nothing and ends with 40.
+; rename that fails puts every file back, and no rename ever replaces a file. Where
+; tavelune-update.new or tavelune-update.old cannot be cleared (another program holds a file in
+; it), the run replaces nothing and ends with 30; the next run clears them once it has let go.
+; The marker holds plain file names in UTF-16, so every name the folder can hold is carried; a
+; marker this updater did not write, or an entry that is not a plain name, is refused, and that
+; run touches nothing and ends with 40.
 ;
 ; A 32-bit installer (Target x86-unicode) runs on 64-bit Windows too, but there $PROGRAMFILES is
 ; "C:\Program Files (x86)". A 64-bit Tavelune lives under $PROGRAMFILES64, and that is the path
@@ -48,6 +53,7 @@ InstallDir "$PROGRAMFILES64\Tavelune"
 !define Marker "$INSTDIR\tavelune-update.marker"
 
 Var Lock
+Var Checked
 Var List
 Var Action
 Var Name
@@ -83,7 +89,6 @@ Section
       Quit
     ${EndIf}
   ${EndIf}
-  Call Clear
 
   ; The helper goes beside Tavelune, into a folder only administrators can write: run elevated
   ; from a folder the user can write, whatever planted there would run with the updater's rights.
@@ -93,7 +98,20 @@ Section
   ${If} ${Errors}
     Quit
   ${EndIf}
+  StrCpy $Checked "$INSTDIR\Tavelune.exe"
   Call Ask
+  ; A Tavelune started right before an earlier swap was moved aside with its file, and runs on.
+  StrCpy $Checked "${Backup}\Tavelune.exe"
+  ${If} ${FileExists} $Checked
+    Call Ask
+  ${EndIf}
+  ; Whatever an earlier run left must go before anything is staged: a file there would stand in
+  ; the way of a rename. One that another program holds stays, and so does everything else.
+  Call Clear
+  ${If} ${FileExists} "${Stage}\*.*"
+  ${OrIf} ${FileExists} "${Backup}\*.*"
+    Quit
+  ${EndIf}
 
   SetOutPath "${Stage}"
   ClearErrors
@@ -107,12 +125,14 @@ Section
     StrCpy $Failed yes
   ${EndIf}
   SetOutPath "$INSTDIR"
-  ; The staged files' names, one a line: the marker, once it is renamed so.
+  ; The staged files' names, one a line, in UTF-16 after its byte-order mark: the marker, once it
+  ; is renamed so.
   FileOpen $File "${Names}" w
+  FileWriteWord $File 0xFEFF
   FindFirst $Index $Name "${Stage}\*"
   ${DoWhile} $Name != ""
     ${IfNot} ${FileExists} "${Stage}\$Name\*.*"
-      FileWrite $File "$Name$\r$\n"
+      FileWriteUTF16LE $File "$Name$\r$\n"
     ${EndIf}
     FindNext $Index $Name
   ${Loop}
@@ -131,6 +151,7 @@ Section
   ${EndIf}
 
   ; Right before the swap: a Tavelune started meanwhile stops it.
+  StrCpy $Checked "$INSTDIR\Tavelune.exe"
   Call Ask
   CreateDirectory "${Backup}"
   Rename "${Names}" "${Marker}"
@@ -167,9 +188,10 @@ Function .onInstFailed
   Call Clear
 FunctionEnd
 
-; Asks the helper; anything but 0 clears what was staged and ends the run with its status.
+; Asks the helper about $Checked; anything but 0 clears what was staged and ends the run with its
+; status.
 Function Ask
-  ${TaveluneHelperCheck} "$INSTDIR\tavelune-helper.exe" "$INSTDIR\Tavelune.exe" $0
+  ${TaveluneHelperCheck} "$INSTDIR\tavelune-helper.exe" $Checked $0
   ${If} $0 == 0
     Return
   ${EndIf}
@@ -228,15 +250,16 @@ Function Clear
 FunctionEnd
 
 ; Calls $Action with $Name set to each name that $List holds, one a line. A list that names no
-; file is no update's: $Foreign becomes yes.
+; file, or that this updater did not write, is no update's: $Foreign becomes yes.
 Function ForEachName
   StrCpy $Count 0
   ClearErrors
   FileOpen $File $List r
   ${IfNot} ${Errors}
-    ${Do}
-      ClearErrors
-      FileRead $File $Line
+    FileReadWord $File $Char
+    ${IfThen} $Char != 65279 ${|} SetErrors ${|}
+    ${DoUntil} ${Errors}
+      FileReadUTF16LE $File $Line
       ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
       ${Do}
         StrCpy $Char $Line 1 -1
@@ -252,14 +275,15 @@ Function ForEachName
         IntOp $Count $Count + 1
         Call $Action
       ${EndIf}
+      ClearErrors
     ${Loop}
     FileClose $File
   ${EndIf}
   ${IfThen} $Count == 0 ${|} StrCpy $Foreign yes ${|}
 FunctionEnd
 
-; An entry must be a plain file name of the folder: no path, drive, "..", or wildcard (FileWrite
-; writes "?" for a letter the ANSI code page lacks), nor a quote or "|", which no name holds.
+; An entry must be a plain file name of the folder: no path, drive, "..", or wildcard, nor a quote
+; or "|", which no name holds.
 Function CheckName
   ${If} $Name S== "."
     StrCpy $Foreign yes

@@ -335,11 +335,12 @@ TEST_F(CallerKit, HeaderCheckFindsAStandInByAnAwkwardPath) {
 // folder must then hold exactly the old set or exactly the new one (update-set), byte for byte.
 using Folder = std::map<std::wstring, std::string>;  // each entry's bytes; "<folder>" for a folder
 
+// Its subfolders' entries too, named by their paths below `folder`.
 Folder ReadFolder(const std::filesystem::path& folder) {
   Folder contents;
   std::error_code missing;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, missing)) {
-    contents[entry.path().filename()] =
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, missing)) {
+    contents[entry.path().lexically_relative(folder)] =
         entry.is_directory() ? "<folder>" : FileBytes(entry.path().wstring());
   }
   return contents;
@@ -372,15 +373,23 @@ Folder OldSet(bool scripted) {
 
 enum class StandInState { None, Runs, Refuses };
 
+// Where a file is held open or a stand-in runs, the row is run twice while it does, then once
+// more after it has let go or ended, when the update must replace as usual.
 struct UpdateCase {
   const char* situation;
   DWORD expectedExit;  // and the new set on 0, the old one otherwise
   StandInState standIn = StandInState::None;
   Folder planted = {};                // in the folder beside the old set
-  const wchar_t* heldOpen = nullptr;  // an old file held open without sharing during the run
+  const wchar_t* heldOpen = nullptr;  // a file held open without sharing by another program
   const wchar_t* answers = nullptr;   // the reporter, in the helper's place, answers these in turn
   bool fileSizeLimit = false;         // a write fails part way (under Wine; passed over on Windows)
+  const wchar_t* standInFile = L"Tavelune.exe";
 };
+
+const Folder kLeftInOld = {{L"tavelune-update.old", "<folder>"},
+                           {L"tavelune-update.old\\lib100.dll", "stale lib100\n"}};
+const Folder kLeftInNew = {{L"tavelune-update.new", "<folder>"},
+                           {L"tavelune-update.new\\lib100.dll", "stale lib100\n"}};
 
 const UpdateCase kUpdateCases[] = {
     {"nothing runs: replaced", 0},
@@ -397,6 +406,28 @@ const UpdateCase kUpdateCases[] = {
      40,
      StandInState::None,
      {{L"tavelune-update.marker", "Tavelune.exe\r\n..\\keep.txt\r\n"}}},
+    {"another program holds the lock",
+     30,
+     {},
+     {{L"tavelune-update.lock", ""}},
+     L"tavelune-update.lock"},
+    {"a stale file in tavelune-update.old: cleared", 0, {}, kLeftInOld},
+    {"a stale file held open in tavelune-update.old",
+     30,
+     {},
+     kLeftInOld,
+     L"tavelune-update.old\\lib100.dll"},
+    {"a stale file held open in tavelune-update.new",
+     30,
+     {},
+     kLeftInNew,
+     L"tavelune-update.new\\lib100.dll"},
+    {.situation = "Tavelune runs on from tavelune-update.old: the notice, unless silent",
+     .expectedExit = 10,
+     .standIn = StandInState::Runs,
+     .planted = {{L"tavelune-update.old", "<folder>"},
+                 {L"tavelune-update.old\\Tavelune.exe", FileBytes(StandInPath())}},
+     .standInFile = L"tavelune-update.old\\Tavelune.exe"},
 };
 
 const std::wstring kRunningNotice =
@@ -408,13 +439,18 @@ struct Recipe {
   std::wstring commandLine;          // started silently, or with a console but no window
   std::wstring scriptedCommandLine;  // the same with the reporter in the helper's place
   bool silent;
+  Folder carriedBeyondTheSet = {};  // new files it carries beside update-set
 };
+
+// A name outside every ANSI code page but Unicode's; the example NSIS updater carries it.
+const Folder kWideName = {{L"g\u0151.dll", "new g\xC5\x91.dll\n"}};
 
 void ExpectUpdates(const Recipe& recipe) {
   Folder newSet = OldSet(false);
   for (const auto& [name, bytes] : ReadFolder(InBuild(L"update-set"))) {
     newSet[name] = bytes;
   }
+  newSet.insert(recipe.carriedBeyondTheSet.begin(), recipe.carriedBeyondTheSet.end());
   ULONGLONG wholeRun = 0;
   for (const UpdateCase& row : kUpdateCases) {
     SCOPED_TRACE(row.situation);
@@ -427,8 +463,8 @@ void ExpectUpdates(const Recipe& recipe) {
     WriteFolder(recipe.folder, old);
     StandIn standIn;
     if (row.standIn != StandInState::None) {
-      standIn =
-          StartStandIn(recipe.folder + L"\\Tavelune.exe", row.standIn == StandInState::Refuses);
+      standIn = StartStandIn(recipe.folder + L"\\" + row.standInFile,
+                             row.standIn == StandInState::Refuses);
     }
     HANDLE held = row.heldOpen == nullptr
                       ? INVALID_HANDLE_VALUE
@@ -442,16 +478,23 @@ void ExpectUpdates(const Recipe& recipe) {
                                 : row.answers ? recipe.scriptedCommandLine
                                               : recipe.commandLine);
     wholeRun = wholeRun != 0 ? wholeRun : GetTickCount64() - started;
+    const bool causeEnds = held != INVALID_HANDLE_VALUE || row.standIn != StandInState::None;
+    const DWORD again = causeEnds ? RunProgram(recipe.commandLine).exitCode : row.expectedExit;
     CloseHandle(held);
     if (row.standIn != StandInState::None) {
       StopStandIn(standIn);
     }
     EXPECT_EQ(run.exitCode, row.expectedExit);
+    EXPECT_EQ(again, row.expectedExit);
     const bool noticed = row.standIn == StandInState::Runs && !recipe.silent;
     EXPECT_EQ(run.notice, noticed ? kRunningNotice : L"");
     EXPECT_TRUE(ReadFolder(recipe.folder) == (row.expectedExit == 0 ? newSet : old));
     const std::string calls = FileBytes(ReportPath() + L".calls");
     EXPECT_EQ(std::count(calls.begin(), calls.end(), 'c'), row.answers ? 2 : 0) << calls;
+    if (causeEnds) {
+      EXPECT_EQ(RunProgram(recipe.commandLine).exitCode, 0u);
+      EXPECT_TRUE(ReadFolder(recipe.folder) == newSet);
+    }
   }
   SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", L"0");
 
@@ -534,7 +577,8 @@ void ExpectExampleUpdater(const wchar_t* name, bool x86) {
   }
   ASSERT_EQ(error, 0u);
   ExpectUpdates({folder, commandLine,
-                 QuoteArgument(InBuild(L"example-updater-scripted.exe")) + options, true});
+                 QuoteArgument(InBuild(L"example-updater-scripted.exe")) + options, true,
+                 kWideName});
 }
 
 TEST_F(CallerKit, NsisExampleUpdater64ReplacesOnlyOnZero) {
@@ -548,8 +592,8 @@ TEST_F(CallerKit, NsisExampleUpdater32ReplacesOnlyOnZero) {
 TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   // The recipe's folder as it is shipped: the script, the helper (or the reporter in its place),
   // the new files, one of them hidden. Its folders hold a "!", which delayed expansion would drop;
-  // it runs with delayed expansion on, and a variable named ERRORLEVEL that would stand in for the
-  // helper's answer.
+  // it runs with delayed expansion on, a variable named ERRORLEVEL that would stand in for the
+  // helper's answer, and COPYCMD and DIRCMD, which would make move ask and dir list subfolders.
   std::wstring commandLines[2];
   for (const bool scripted : {false, true}) {
     const std::wstring recipe = InBuild(scripted ? L"batch-recipe-scripted!" : L"batch-recipe!");
@@ -567,13 +611,29 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
                                      L"\\\"\"";
   }
   SetEnvironmentVariableW(L"ERRORLEVEL", L"0");
+  SetEnvironmentVariableW(L"COPYCMD", L"/-Y");
+  SetEnvironmentVariableW(L"DIRCMD", L"/s");
   ExpectUpdates({InBuild(L"batch-updated!"), commandLines[0], commandLines[1], false});
+  // Started exactly as the README writes it: a name the console's code page cannot hold reaches
+  // the recipe as another name, and nothing is replaced.
+  wchar_t systemRoot[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH);
+  WriteFolder(InBuild(L"batch-updated!"), OldSet(false));
+  std::ofstream(std::filesystem::path(InBuild(L"batch-recipe!\\files\\g\u0151.dll"))) << "new";
+  EXPECT_EQ(RunProgram(L"\"" + std::wstring(systemRoot) + L"\\System32\\cmd.exe\" /d /s /c \"\"" +
+                       InBuild(L"batch-recipe!") + L"\\update-tavelune.cmd\" \"" +
+                       InBuild(L"batch-updated!") + L"\"\"")
+                .exitCode,
+            30u);
+  EXPECT_TRUE(ReadFolder(InBuild(L"batch-updated!")) == OldSet(false));
   // With nothing to copy, nothing was replaced: no success.
   WriteFolder(InBuild(L"batch-updated!"), OldSet(false));
   WriteFolder(InBuild(L"batch-recipe!\\files"), {});
   EXPECT_EQ(RunProgram(commandLines[0]).exitCode, 30u);
   EXPECT_TRUE(ReadFolder(InBuild(L"batch-updated!")) == OldSet(false));
-  SetEnvironmentVariableW(L"ERRORLEVEL", nullptr);
+  for (const wchar_t* name : {L"ERRORLEVEL", L"COPYCMD", L"DIRCMD"}) {
+    SetEnvironmentVariableW(name, nullptr);
+  }
 }
 
 // The test bundle's runner, against one stand-in test program per row (the reporter, printing what

@@ -67,7 +67,8 @@ configure_file(tests/windows/run-tests.cmd ${CMAKE_BINARY_DIR}/run-tests.cmd COP
 add_custom_command(
   OUTPUT ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe
   COMMAND ${CMAKE_COMMAND} -DREPORTER=$<TARGET_FILE:argument_reporter>
-          -DSET=${CMAKE_BINARY_DIR}/update-set -P ${CMAKE_SOURCE_DIR}/cmake/update-set.cmake
+          -DSET=${CMAKE_BINARY_DIR}/update-set -DWIDE_SET=${CMAKE_BINARY_DIR}/update-set-wide
+          -P ${CMAKE_SOURCE_DIR}/cmake/update-set.cmake
   DEPENDS cmake/update-set.cmake argument_reporter VERBATIM)
 add_custom_target(update_set ALL DEPENDS ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe)
 add_dependencies(caller_kit_test update_set)
@@ -75,12 +76,13 @@ add_dependencies(caller_kit_test update_set)
 # The NSIS include's installers, built with makensis where it is installed: the probe the test
 # drives the include through, and the example updater for both targets with the set (where 32-bit
 # x86 programs cannot run, as under a 64-bit-only Wine, the 32-bit one's test is skipped), and once
-# more with the reporter in the helper's place and a set of one file, Tavelune.exe.
+# more with the reporter in the helper's place and a set of one file, Tavelune.exe. makensis reads
+# file names in the locale's encoding, and the set holds one outside ASCII.
 find_program(MAKENSIS makensis)
 if(MAKENSIS)
   set(nsis_outputs)
   set(set_of_one -DNEW_TAVELUNE_EXE=$<TARGET_FILE:argument_reporter>)
-  set(whole_set -DNEW_FILES=${CMAKE_BINARY_DIR}/update-set)
+  set(whole_set -DNEW_FILES=${CMAKE_BINARY_DIR}/update-set-wide)
   foreach(installer IN ITEMS
           "nsis_probe tests/windows/nsis_probe.nsi amd64-unicode tavelune-helper set_of_one"
           "example-updater integration/nsis/example-updater.nsi amd64-unicode tavelune-helper whole_set"
@@ -94,7 +96,7 @@ if(MAKENSIS)
     list(GET installer 4 files)
     add_custom_command(
       OUTPUT ${CMAKE_BINARY_DIR}/${name}.exe
-      COMMAND ${MAKENSIS} -V2 -WX "-XTarget ${target}"
+      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 ${MAKENSIS} -V2 -WX "-XTarget ${target}"
               "-X!addincludedir \"${CMAKE_SOURCE_DIR}/integration/nsis\""
               -DOUTFILE=${CMAKE_BINARY_DIR}/${name}.exe -DHELPER_EXE=$<TARGET_FILE:${helper}>
               ${${files}} ${CMAKE_SOURCE_DIR}/${script}
