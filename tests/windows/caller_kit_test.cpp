@@ -645,6 +645,8 @@ struct RunnerCase {
   DWORD programStatus;
   std::string expectedSummary;
   DWORD expectedExit;
+  // Set: a second program, two_test, runs after one_test, and the two end with these in turn.
+  const wchar_t* statusesInTurn = nullptr;
 };
 
 const RunnerCase kRunnerCases[] = {
@@ -666,6 +668,10 @@ const RunnerCase kRunnerCases[] = {
      "one_test: 0 passed, 1 failed, 0 skipped\r\n0 passed, 1 failed, 0 skipped\r\n", 1},
     {"ends with a status but nothing failed", "[  PASSED  ] 3 tests.\n", 5,
      "one_test: 3 passed, 1 failed, 0 skipped\r\n3 passed, 1 failed, 0 skipped\r\n", 1},
+    {"the first of two fails, the last passes", "[  PASSED  ] 1 test.\n", 0,
+     "one_test: 1 passed, 1 failed, 0 skipped\r\ntwo_test: 1 passed, 0 failed, 0 skipped\r\n"
+     "2 passed, 1 failed, 0 skipped\r\n",
+     1, L"5,0"},
 };
 
 TEST_F(CallerKit, TestRunnerCountsEveryOutcome) {
@@ -682,14 +688,16 @@ TEST_F(CallerKit, TestRunnerCountsEveryOutcome) {
     CreateDirectoryW((folder + L"\\programs").c_str(), nullptr);
     ASSERT_NE(CopyFileW(runner.c_str(), (folder + L"\\run-tests.cmd").c_str(), FALSE), FALSE)
         << testing::PrintToString(runner);
-    ASSERT_NE(
-        CopyFileW(ReporterPath().c_str(), (folder + L"\\programs\\one_test.exe").c_str(), FALSE),
-        FALSE);
-    ASSERT_NE(CopyFileW(ReporterPath().c_str(),
-                        (folder + L"\\programs\\tavelune-helper.exe").c_str(), FALSE),
-              FALSE);
+    for (const wchar_t* name : {L"one_test.exe", L"tavelune-helper.exe",
+                                row.statusesInTurn ? L"two_test.exe" : nullptr}) {
+      ASSERT_TRUE(name == nullptr || CopyFileW(ReporterPath().c_str(),
+                                               (folder + L"\\programs\\" + name).c_str(), FALSE));
+    }
     SetEnvironmentVariableA("TAVELUNE_REPORT_OUTPUT", row.output.c_str());
     ReporterEndsWith(row.programStatus);
+    if (row.statusesInTurn != nullptr) {
+      SetEnvironmentVariableW(L"TAVELUNE_REPORT_STATUS", row.statusesInTurn);
+    }
     ProgramRun run = RunProgram(L"cmd.exe /d /c \"\"" + folder + L"\\run-tests.cmd\"\"");
     SetEnvironmentVariableA("TAVELUNE_REPORT_OUTPUT", nullptr);
     EXPECT_EQ(FileBytes(folder + L"\\logs\\summary.txt"), row.expectedSummary);
