@@ -21,3 +21,9 @@ target_link_libraries(tavelune-helper PRIVATE instance_check notice tool_options
 # and doing nothing.
 add_executable(floor bench/floor.cpp)
 target_link_libraries(floor PRIVATE tool_options)
+
+# The Windows Installer action: a DLL whose only exports are its two entry points, bound at load to
+# KERNEL32, msi.dll and msvcrt.dll, and built like the helper.
+add_library(tavelune-msi-check SHARED msi_action/tavelune_check.cpp)
+set_target_properties(tavelune-msi-check PROPERTIES PREFIX "")
+target_link_libraries(tavelune-msi-check PRIVATE instance_check tool_options msi)

@@ -1,22 +1,30 @@
-// The few Windows types, constants and functions the tool calls. A Windows build takes them from
-// the system headers. A Linux host build gets the same names declared here, with the meaning the
-// tool relies on; the host tests link a scripted fake that defines the functions.
+// The few Windows types, constants and functions the tool and its Windows Installer action call. A
+// Windows build takes them from the system headers. A Linux host build gets the same names declared
+// here, with the meaning the tool relies on; the host tests link a scripted fake that defines the
+// functions.
 #pragma once
 
 #ifdef _WIN32
 
 #include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 #include <tlhelp32.h>
 
 #else
 
+#include <cstddef>
 #include <cstdint>
+
+#define WINAPI
 
 using BOOL = int;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using UINT = unsigned int;
 using ULONG_PTR = std::uintptr_t;
+using SIZE_T = std::size_t;
+using MSIHANDLE = unsigned long;
 using WCHAR = wchar_t;
 using HANDLE = void*;
 using HWND = struct HWND__*;        // NOLINT: the reserved name is Windows' own
@@ -41,12 +49,22 @@ constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr UINT ERROR_SUCCESS = 0;
+constexpr UINT ERROR_INSTALL_FAILURE = 1603;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+constexpr DWORD STACK_SIZE_PARAM_IS_A_RESERVATION = 0x00010000;
+constexpr DWORD INFINITE = 0xFFFFFFFF;
 constexpr int UOI_FLAGS = 1;
 constexpr DWORD WSF_VISIBLE = 0x0001;
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_ICONERROR = 0x00000010;
 constexpr UINT MB_SETFOREGROUND = 0x00010000;
+
+enum INSTALLMESSAGE : int {
+  INSTALLMESSAGE_ERROR = 0x01000000,
+  INSTALLMESSAGE_INFO = 0x04000000,
+};
 
 struct PROCESSENTRY32W {
   DWORD dwSize;
@@ -82,6 +100,18 @@ BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
 HWINSTA GetProcessWindowStation();
 BOOL GetUserObjectInformationW(HANDLE object, int index, void* info, DWORD length, DWORD* needed);
 int MessageBoxW(HWND owner, const WCHAR* text, const WCHAR* caption, UINT type);
+using LPTHREAD_START_ROUTINE = DWORD (*)(void* parameter);
+HANDLE CreateThread(void* attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                    void* parameter, DWORD flags, DWORD* threadId);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
+// Windows Installer (msi.dll), as a custom action sees it.
+MSIHANDLE MsiCreateRecord(UINT fields);
+UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, const WCHAR* value);
+UINT MsiGetPropertyW(MSIHANDLE install, const WCHAR* name, WCHAR* value, DWORD* length);
+UINT MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, WCHAR* result, DWORD* length);
+int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record);
+UINT MsiCloseHandle(MSIHANDLE handle);
 
 // msvcrt's comparison that folds only 'A' to 'Z'; glibc has no such function.
 int _wcsicmp(const WCHAR* left, const WCHAR* right);  // NOLINT: msvcrt's name

@@ -10,7 +10,7 @@
 
 namespace {
 
-enum class HandleKind { Snapshot, Process };
+enum class HandleKind { Snapshot, Process, Thread };
 
 struct OpenHandle {
   HandleKind kind;
@@ -24,6 +24,8 @@ std::size_t nextHandle = 0x100;
 std::size_t cursor = 0;
 DWORD lastError = 0;
 int windowStation;  // the one there is; only its flags can be asked for
+std::map<MSIHANDLE, std::vector<std::wstring>> records;  // each open record's fields
+MSIHANDLE nextRecord = 0x100;
 
 HANDLE NewHandle(HandleKind kind, DWORD processId) {
   auto* handle = reinterpret_cast<HANDLE>(nextHandle += 8);
@@ -95,9 +97,12 @@ void RewindFake() {
   fake.mostProcessHandlesOpen = 0;
   fake.misuses.clear();
   fake.calls.clear();
+  fake.messages.clear();
+  fake.threadStack = 0;
+  records.clear();
 }
 
-int OpenHandleCount() { return static_cast<int>(openHandles.size()); }
+int OpenHandleCount() { return static_cast<int>(openHandles.size() + records.size()); }
 
 DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart) {
   Called("GetFullPathNameW");
@@ -330,4 +335,112 @@ extern "C" int fwprintf(FILE* stream, const wchar_t* format, ...) {
   }
   fake.standardError += format;
   return static_cast<int>(std::wcslen(format));
+}
+
+HANDLE CreateThread(void* attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                    void* parameter, DWORD flags, DWORD* threadId) {
+  if (attributes != nullptr || flags != STACK_SIZE_PARAM_IS_A_RESERVATION || threadId != nullptr) {
+    Misuse("CreateThread with attributes, flags other than a stack reservation, or an id");
+  }
+  fake.threadStack = stackSize;
+  start(parameter);  // done before anyone can wait for it
+  return NewHandle(HandleKind::Thread, 0);
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  if (!IsOpen(object, HandleKind::Thread) || milliseconds != INFINITE) {
+    Misuse("WaitForSingleObject on anything but an open thread, or not until it ends");
+  }
+  return 0;
+}
+
+namespace {
+
+// Windows Installer's formatting, as far as the action relies on it: "[n]" is field n, "[NAME]"
+// the property NAME (empty when unset); a field's own text is not formatted again.
+std::wstring Format(const std::vector<std::wstring>& fields) {
+  std::wstring text;
+  const std::wstring& format = fields[0];
+  for (std::size_t at = 0; at < format.size(); ++at) {
+    std::size_t end = format.find(L']', at);
+    if (format[at] != L'[' || end == std::wstring::npos) {
+      text += format[at];
+      continue;
+    }
+    const std::wstring key = format.substr(at + 1, end - at - 1);
+    if (!key.empty() && key.find_first_not_of(L"0123456789") == std::wstring::npos) {
+      const std::size_t field = std::stoul(key);
+      text += field < fields.size() ? fields[field] : L"";
+    } else {
+      for (const auto& [name, value] : fake.properties) {
+        text += name == key ? value : L"";
+      }
+    }
+    at = end;
+  }
+  return text;
+}
+
+// As Windows Installer hands a string out: ERROR_MORE_DATA and the length needed when it does not
+// fit with its NUL.
+UINT HandOut(const std::wstring& text, WCHAR* buffer, DWORD* length) {
+  if (text.size() >= *length) {
+    *length = static_cast<DWORD>(text.size());
+    return ERROR_MORE_DATA;
+  }
+  std::wmemcpy(buffer, text.c_str(), text.size() + 1);
+  *length = static_cast<DWORD>(text.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+MSIHANDLE MsiCreateRecord(UINT fields) {
+  records[++nextRecord] = std::vector<std::wstring>(fields + 1);
+  return nextRecord;
+}
+
+UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, const WCHAR* value) {
+  auto found = records.find(record);
+  if (found == records.end() || field >= found->second.size()) {
+    Misuse("MsiRecordSetStringW on no open record, or past its fields");
+    return ERROR_INVALID_HANDLE;
+  }
+  found->second[field] = value == nullptr ? L"" : value;
+  return ERROR_SUCCESS;
+}
+
+UINT MsiGetPropertyW(MSIHANDLE install, const WCHAR* name, WCHAR* value, DWORD* length) {
+  static_cast<void>(install);
+  std::wstring text;
+  for (const auto& [property, setting] : fake.properties) {
+    text = property == name ? setting : text;
+  }
+  return HandOut(text, value, length);
+}
+
+UINT MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, WCHAR* result, DWORD* length) {
+  static_cast<void>(install);
+  if (records.count(record) == 0) {
+    Misuse("MsiFormatRecordW on no open record");
+    return ERROR_INVALID_HANDLE;
+  }
+  return HandOut(Format(records[record]), result, length);
+}
+
+int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record) {
+  static_cast<void>(install);
+  if (records.count(record) == 0) {
+    Misuse("MsiProcessMessage on no open record");
+    return -1;
+  }
+  fake.messages.emplace_back(kind, Format(records[record]));
+  return 1;
+}
+
+UINT MsiCloseHandle(MSIHANDLE handle) {
+  if (records.erase(handle) == 0) {
+    Misuse("MsiCloseHandle on a record that is not open");
+  }
+  return ERROR_SUCCESS;
 }

@@ -41,6 +41,8 @@ struct FakeSystem {
   bool windowStationQueryFails = false;
   DWORD session = 1;  // 0: session 0, where services run
   bool sessionQueryFails = false;
+  // Windows Installer's properties, as an action reads them and formats with them.
+  std::vector<std::pair<std::wstring, std::wstring>> properties;
 
   // What the scan did.
   bool snapshotTaken = false;
@@ -51,6 +53,9 @@ struct FakeSystem {
   int mostProcessHandlesOpen = 0;
   std::vector<std::string> misuses;  // calls the scan must never make, in words
   std::vector<std::string> calls;    // every Windows function called, in order, when logCalls
+  // Each message sent to Windows Installer: its kind, and its text as formatted.
+  std::vector<std::pair<int, std::wstring>> messages;
+  std::size_t threadStack = 0;  // the stack reserved for the last thread started
 };
 
 // Starts the fake afresh on `script`, with no handle open.
@@ -62,5 +67,5 @@ void RewindFake();
 // The script and what the scan did since the last reset.
 FakeSystem& Fake();
 
-// Handles that are open now.
+// Handles that are open now, Windows Installer's records included.
 int OpenHandleCount();

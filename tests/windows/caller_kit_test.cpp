@@ -11,6 +11,8 @@
 #include <set>
 #include <thread>
 
+#include <shlobj.h>
+
 #include "integration/c/tavelune_helper_client.h"
 #include "process_harness.h"
 
@@ -634,6 +636,118 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   for (const wchar_t* name : {L"ERRORLEVEL", L"COPYCMD", L"DIRCMD"}) {
     SetEnvironmentVariableW(name, nullptr);
   }
+}
+
+// The Windows Installer action in the example product's packages (integration/msi), each run by
+// msiexec silently on a folder of the test's own: how msiexec ends, the folder byte for byte, and
+// the line the action writes to the log. The first version is installed before every row but the
+// first; the second is a major upgrade of it, once without the immediate check.
+struct MsiCase {
+  const char* situation;
+  const wchar_t* command;  // msiexec's action and the package
+  StandInState standIn;
+  DWORD expectedExit;
+  int expectedVersion;      // whose files the folder holds after it
+  const wchar_t* expected;  // the log's line, after the action's name and the path; nullptr: none
+  const wchar_t* action = L"TaveluneCheck";
+  // The folder is as it was only after Windows Installer rolls the script back. Wine's msi changes
+  // files as the actions come, not in the script, and rolls none back: passed over there.
+  bool rolledBack = false;
+};
+
+const MsiCase kMsiCases[] = {
+    {"first installation", L"/i tavelune-1.msi", StandInState::None, 0, 1, nullptr},
+    {"upgrade, nothing runs", L"/i tavelune-2.msi", StandInState::None, 0, 2,
+     L"0, no Tavelune process runs from it"},
+    {"upgrade while Tavelune runs", L"/i tavelune-2.msi", StandInState::Runs, 1603, 1,
+     L"10, a Tavelune process runs from it"},
+    {"removal while Tavelune runs", L"/x tavelune-1.msi", StandInState::Runs, 1603, 1,
+     L"10, a Tavelune process runs from it"},
+    {"repair while Tavelune runs", L"/i tavelune-1.msi REINSTALL=ALL REINSTALLMODE=amus",
+     StandInState::Runs, 1603, 1, L"10, a Tavelune process runs from it"},
+    {"upgrade while a Tavelune refuses inspection", L"/i tavelune-2.msi", StandInState::Refuses,
+     1603, 1, L"20, Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar."},
+    {"the check in the script alone, Tavelune runs: rolled back", L"/i tavelune-2-script-only.msi",
+     StandInState::Runs, 1603, 1, L"10, a Tavelune process runs from it", L"TaveluneCheckInScript",
+     true},
+};
+
+// The log as text, whether msiexec wrote it in UTF-16 or in bytes.
+std::wstring LogText(const std::wstring& path) {
+  const std::string bytes = FileBytes(path);
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
+    return text;
+  }
+  return {bytes.begin(), bytes.end()};
+}
+
+TEST_F(CallerKit, MsiPackageChangesNothingWhileTaveluneRuns) {
+  if (!Built(L"tavelune-1.msi")) {
+    GTEST_SKIP() << "wixl was not found when this was built";
+  }
+  if (IsUserAnAdmin() == FALSE) {
+    GTEST_SKIP() << "a package for all users asks for administrator rights: run the tests elevated";
+  }
+  const std::wstring folder = InBuild(L"msi-installed");
+  const Folder versions[] = {
+      {},
+      {{L"Tavelune.exe", FileBytes(StandInPath())}, {L"Tavelune.dat", "old\n"}},
+      {{L"Tavelune.exe", FileBytes(ReporterPath())}, {L"Tavelune.dat", "new\n"}}};
+  const std::wstring log = InBuild(L"msiexec.log");
+  const auto msiexec = [&](const std::wstring& command) {
+    DeleteFileW(log.c_str());
+    return RunProgram(L"msiexec.exe /qn /l*v \"" + log + L"\" " + command + L" INSTALLDIR=\"" +
+                      folder + L"\\\"")
+        .exitCode;
+  };
+  const auto removeEveryVersion = [&] {
+    for (const wchar_t* package :
+         {L"tavelune-2-script-only.msi", L"tavelune-2.msi", L"tavelune-1.msi"}) {
+      msiexec(L"/x \"" + InBuild(package) + L"\"");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  };
+  for (const MsiCase& row : kMsiCases) {
+    SCOPED_TRACE(row.situation);
+    removeEveryVersion();
+    if (&row != &kMsiCases[0]) {
+      ASSERT_EQ(msiexec(L"/i \"" + InBuild(L"tavelune-1.msi") + L"\""), 0u);
+    }
+    StandIn standIn;
+    if (row.standIn != StandInState::None) {
+      standIn = StartStandIn(folder + L"\\Tavelune.exe", row.standIn == StandInState::Refuses);
+    }
+    // "/i NAME REST" runs as "/i "FOLDER\NAME" REST".
+    const std::wstring command = std::wstring(row.command) + L" ";
+    const size_t package = command.find(L' ') + 1;
+    const size_t rest = command.find(L' ', package);
+    const DWORD exitCode = msiexec(command.substr(0, package) + L"\"" +
+                                   InBuild(command.substr(package, rest - package).c_str()) +
+                                   L"\"" + command.substr(rest));
+    if (row.standIn != StandInState::None) {
+      StopStandIn(standIn);
+    }
+    EXPECT_EQ(exitCode, row.expectedExit);
+    if (row.rolledBack && GetEnvironmentVariableW(L"WINELOADER", nullptr, 0) != 0) {
+      std::printf("unchecked: %s: the folder after the rollback (Wine's msi rolls no file back)\n",
+                  row.situation);
+    } else {
+      EXPECT_TRUE(ReadFolder(folder) == versions[row.expectedVersion]);
+    }
+    const std::wstring text = LogText(log);
+
+    if (row.expected == nullptr) {
+      EXPECT_EQ(text.find(L"TaveluneCheck"), std::wstring::npos);
+    } else {
+      const std::wstring line =
+          std::wstring(row.action) + L": " + folder + L"\\Tavelune.exe: " + row.expected;
+      EXPECT_NE(text.find(line), std::wstring::npos) << testing::PrintToString(line);
+    }
+  }
+  removeEveryVersion();  // nothing of the example product stays installed
 }
 
 // The test bundle's runner, against one stand-in test program per row (the reporter, printing what

@@ -109,9 +109,56 @@ if(MAKENSIS)
   add_dependencies(caller_kit_test nsis_installers)
 endif()
 
+# The example product of the Windows Installer action, built with wixl where it is installed: the
+# first version, with the stand-in as Tavelune.exe, and a major upgrade of it, once as it is and
+# once with the immediate check taken out.
+find_program(WIXL wixl)
+if(WIXL)
+  file(READ integration/msi/example-product.wxs example_product)
+  string(REGEX REPLACE "\n[^\n]*<Custom Action=\"TaveluneCheck\"[^\n]*" "" script_only
+         "${example_product}")
+  if(script_only STREQUAL example_product)
+    message(FATAL_ERROR "example-product.wxs sequences no TaveluneCheck to take out")
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/example-product-script-only.wxs "${script_only}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS integration/msi/example-product.wxs)
+  file(WRITE ${CMAKE_BINARY_DIR}/msi-files-1/Tavelune.dat "old\n")
+  file(WRITE ${CMAKE_BINARY_DIR}/msi-files-2/Tavelune.dat "new\n")
+  set(msi_outputs)
+  set(as_shipped ${CMAKE_SOURCE_DIR}/integration/msi/example-product.wxs)
+  set(in_script_only ${CMAKE_BINARY_DIR}/example-product-script-only.wxs)
+  foreach(package IN ITEMS "tavelune-1 1 1.0.0 stand_in as_shipped"
+                           "tavelune-2 2 1.1.0 argument_reporter as_shipped"
+                           "tavelune-2-script-only 2 1.1.0 argument_reporter in_script_only")
+    separate_arguments(package)
+    list(GET package 0 name)
+    list(GET package 1 files)
+    list(GET package 2 version)
+    list(GET package 3 tavelune)
+    list(GET package 4 source)
+    set(source ${${source}})
+    # wixl takes the sources' paths relative to the folder it runs in.
+    add_custom_command(
+      OUTPUT ${CMAKE_BINARY_DIR}/${name}.msi
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${tavelune}> msi-files-${files}/Tavelune.exe
+      COMMAND ${WIXL} -a x64 -D CheckDll=tavelune-msi-check.dll -D Files=msi-files-${files}
+              -D Version=${version} -o ${name}.msi ${source}
+      DEPENDS ${source} tavelune-msi-check ${tavelune}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+      VERBATIM)
+    list(APPEND msi_outputs ${CMAKE_BINARY_DIR}/${name}.msi)
+  endforeach()
+  add_custom_target(msi_packages ALL DEPENDS ${msi_outputs})
+  add_dependencies(caller_kit_test msi_packages)
+endif()
+target_link_libraries(caller_kit_test PRIVATE shell32)
+
 # What the test bundle holds beside the helper and the test programs: everything they start.
 set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe file_size_limit.exe
     update-tavelune.cmd update-set)
+if(WIXL)
+  list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-1.msi tavelune-2.msi tavelune-2-script-only.msi)
+endif()
 if(MAKENSIS)
   list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe
        example-updater-scripted.exe)
