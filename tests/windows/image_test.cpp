@@ -71,71 +71,105 @@ std::string Upper(std::string text) {
   return text;
 }
 
-class HelperImage : public testing::Test {
- protected:
-  void SetUp() override {
-    image_ = LoadImage(HelperPath());
-    ASSERT_NE(image_.headers, nullptr)
-        << "no executable image to read at " << testing::PrintToString(HelperPath());
-    ASSERT_EQ(image_.headers->Signature, IMAGE_NT_SIGNATURE);
-  }
-  Image image_;
+// What each shipped image must be: its kind, the DLLs it binds and what it must take from them
+// (a system without one refuses to load it), and what it exports.
+struct ShippedImage {
+  const char* name;
+  WORD subsystem;
+  bool dll;
+  std::set<std::string> dlls;
+  std::vector<const char*> needed;
+  std::set<std::string> exports;
 };
 
-TEST_F(HelperImage, IsA64BitConsoleProgramWithAslrAndDep) {
-  EXPECT_EQ(image_.headers->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  EXPECT_EQ(image_.headers->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
-  EXPECT_EQ(image_.headers->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
-  const WORD hardening = IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA |
-                         IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
-  EXPECT_EQ(hardening, 0x0160);
-  EXPECT_EQ(image_.headers->OptionalHeader.DllCharacteristics & hardening, hardening);
-  EXPECT_GT(image_.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size, 0u) << "no relocations to move";
-  EXPECT_EQ(image_.headers->FileHeader.TimeDateStamp, 0u) << "a link time makes builds differ";
-}
+const ShippedImage kShippedImages[] = {
+    {"tavelune-helper.exe",
+     IMAGE_SUBSYSTEM_WINDOWS_CUI,
+     false,
+     {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL"},
+     {"SetDefaultDllDirectories", "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
+      "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "GetLongPathNameW",
+      "ProcessIdToSessionId", "GetProcessWindowStation", "GetUserObjectInformationW", "MessageBoxW",
+      "fwprintf", "_wcsicmp", "wcscmp"},
+     {}},
+    // Built with the helper's options; the loader reads no subsystem from a DLL.
+    {"tavelune-msi-check.dll",
+     IMAGE_SUBSYSTEM_WINDOWS_CUI,
+     true,
+     {"KERNEL32.DLL", "MSI.DLL", "MSVCRT.DLL"},
+     {"CreateToolhelp32Snapshot", "OpenProcess", "QueryFullProcessImageNameW", "GetLongPathNameW",
+      "CreateThread", "MsiGetPropertyW", "MsiFormatRecordW", "MsiProcessMessage", "_wcsicmp"},
+     {"TaveluneCheck", "TaveluneCheckInScript"}},
+};
 
-TEST_F(HelperImage, CarriesNoResources) {
-  for (const IMAGE_SECTION_HEADER& section : image_.sections) {
-    EXPECT_STRNE(std::string(reinterpret_cast<const char*>(section.Name), 8).c_str(), ".rsrc");
-  }
-  EXPECT_EQ(image_.Directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).Size, 0u);
-}
+// A 64-bit image with ASLR and DEP, no resources and no link time; only DLLs on the system's
+// KnownDLLs list, bound at load, so nothing beside it can be planted in their place and nothing
+// is looked up later; and no export but its entry points.
+TEST(ShippedImages, AreHardenedAndBindOnlyWhatTheyNeed) {
+  for (const ShippedImage& row : kShippedImages) {
+    SCOPED_TRACE(row.name);
+    const std::wstring path =
+        ExecutableDirectory() + L"\\" + std::wstring(row.name, row.name + strlen(row.name));
+    const Image image = LoadImage(path);
+    ASSERT_NE(image.headers, nullptr) << "no image to read at " << testing::PrintToString(path);
+    ASSERT_EQ(image.headers->Signature, IMAGE_NT_SIGNATURE);
 
-// Only DLLs on the system's KnownDLLs list, bound at load: nothing beside the executable can be
-// planted in their place, and nothing is looked up later.
-TEST_F(HelperImage, ImportsFromTheThreeSystemDllsOnlyAndLoadsNothingLater) {
-  EXPECT_EQ(image_.Directory(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT).Size, 0u);
-
-  std::set<std::string> dlls;
-  std::set<std::string> functions;
-  DWORD importsRva = image_.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress;
-  ASSERT_NE(image_.Offset(importsRva), 0u);
-  for (const auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image_.At(importsRva));
-       import->Name != 0; ++import) {
-    dlls.insert(Upper(image_.At(import->Name)));
-    DWORD thunks =
-        import->OriginalFirstThunk != 0 ? import->OriginalFirstThunk : import->FirstThunk;
-    for (const auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA64*>(image_.At(thunks));
-         thunk->u1.AddressOfData != 0; ++thunk) {
-      ASSERT_FALSE(IMAGE_SNAP_BY_ORDINAL64(thunk->u1.Ordinal)) << "import by ordinal";
-      const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
-          image_.At(static_cast<DWORD>(thunk->u1.AddressOfData)));
-      functions.insert(reinterpret_cast<const char*>(byName->Name));
+    EXPECT_EQ(image.headers->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(image.headers->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+    EXPECT_EQ(image.headers->OptionalHeader.Subsystem, row.subsystem);
+    EXPECT_EQ((image.headers->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0, row.dll);
+    const WORD hardening = IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA |
+                           IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE |
+                           IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
+    EXPECT_EQ(hardening, 0x0160);
+    EXPECT_EQ(image.headers->OptionalHeader.DllCharacteristics & hardening, hardening);
+    EXPECT_GT(image.Directory(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size, 0u) << "no relocations";
+    EXPECT_EQ(image.headers->FileHeader.TimeDateStamp, 0u) << "a link time makes builds differ";
+    for (const IMAGE_SECTION_HEADER& section : image.sections) {
+      EXPECT_STRNE(std::string(reinterpret_cast<const char*>(section.Name), 8).c_str(), ".rsrc");
     }
-  }
+    EXPECT_EQ(image.Directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).Size, 0u);
+    EXPECT_EQ(image.Directory(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT).Size, 0u);
 
-  EXPECT_EQ(dlls, (std::set<std::string>{"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL"}));
-  for (const char* loader : {"LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW",
-                             "GetProcAddress", "LdrLoadDll", "LdrGetProcedureAddress"}) {
-    EXPECT_EQ(functions.count(loader), 0u) << loader;
-  }
-  // The calls the tool makes are bound here, so a system without one refuses to start it.
-  for (const char* needed :
-       {"SetDefaultDllDirectories", "CreateToolhelp32Snapshot", "Process32FirstW", "Process32NextW",
-        "OpenProcess", "QueryFullProcessImageNameW", "GetFullPathNameW", "GetLongPathNameW",
-        "ProcessIdToSessionId", "GetProcessWindowStation", "GetUserObjectInformationW",
-        "MessageBoxW", "fwprintf", "_wcsicmp", "wcscmp"}) {
-    EXPECT_EQ(functions.count(needed), 1u) << needed;
+    std::set<std::string> dlls;
+    std::set<std::string> functions;
+    DWORD importsRva = image.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress;
+    ASSERT_NE(image.Offset(importsRva), 0u);
+    for (const auto* import =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.At(importsRva));
+         import->Name != 0; ++import) {
+      dlls.insert(Upper(image.At(import->Name)));
+      DWORD thunks =
+          import->OriginalFirstThunk != 0 ? import->OriginalFirstThunk : import->FirstThunk;
+      for (const auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA64*>(image.At(thunks));
+           thunk->u1.AddressOfData != 0; ++thunk) {
+        ASSERT_FALSE(IMAGE_SNAP_BY_ORDINAL64(thunk->u1.Ordinal)) << "import by ordinal";
+        const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+            image.At(static_cast<DWORD>(thunk->u1.AddressOfData)));
+        functions.insert(reinterpret_cast<const char*>(byName->Name));
+      }
+    }
+    EXPECT_EQ(dlls, row.dlls);
+    for (const char* loader : {"LoadLibraryA", "LoadLibraryW", "LoadLibraryExA", "LoadLibraryExW",
+                               "GetProcAddress", "LdrLoadDll", "LdrGetProcedureAddress"}) {
+      EXPECT_EQ(functions.count(loader), 0u) << loader;
+    }
+    for (const char* needed : row.needed) {
+      EXPECT_EQ(functions.count(needed), 1u) << needed;
+    }
+
+    std::set<std::string> exports;
+    const IMAGE_DATA_DIRECTORY exportDirectory = image.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    if (exportDirectory.Size != 0) {
+      const auto* directory =
+          reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(image.At(exportDirectory.VirtualAddress));
+      const auto* names = reinterpret_cast<const DWORD*>(image.At(directory->AddressOfNames));
+      for (DWORD i = 0; i < directory->NumberOfNames; ++i) {
+        exports.insert(image.At(names[i]));
+      }
+      EXPECT_EQ(directory->NumberOfFunctions, directory->NumberOfNames) << "unnamed exports";
+    }
+    EXPECT_EQ(exports, row.exports);
   }
 }
 

@@ -156,6 +156,8 @@ target_link_libraries(caller_kit_test PRIVATE shell32)
 # What the test bundle holds beside the helper and the test programs: everything they start.
 set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe file_size_limit.exe
     update-tavelune.cmd update-set)
+add_dependencies(image_test tavelune-msi-check)
+list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-msi-check.dll)
 if(WIXL)
   list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-1.msi tavelune-2.msi tavelune-2-script-only.msi)
 endif()
