@@ -23,15 +23,16 @@ constexpr const WCHAR* kRunningText =
 
 // The scan keeps two paths of 64 KiB each on its stack. Windows Installer calls an action on a
 // thread of its own, whose reservation is the host's choice; the scan gets one that is known.
-constexpr SIZE_T kScanStack = 512 * 1024;
+constexpr SIZE_T kScanStack = SIZE_T{512} * 1024;
 
 struct Scan {
   const WCHAR* path;
   InstanceStatus status;
 };
 
-DWORD WINAPI ScanOnItsOwnStack(void* scan) {
-  static_cast<Scan*>(scan)->status = ScanInstances(static_cast<Scan*>(scan)->path);
+DWORD WINAPI ScanOnItsOwnStack(void* parameter) {
+  Scan* scan = static_cast<Scan*>(parameter);
+  scan->status = ScanInstances(scan->path);
   return 0;
 }
 
@@ -47,39 +48,50 @@ InstanceStatus ScanWithKnownStack(const WCHAR* path) {
   return scan.status;
 }
 
-// Sends one message of `kind`. The texts go in as the record's fields and the template names only
-// fields, so that brackets in a path are not read as properties.
-void Send(MSIHANDLE install, INSTALLMESSAGE kind, const WCHAR* text, const WCHAR* path = nullptr,
-          const WCHAR* found = nullptr) {
+// Writes one line to the log: the action, the path it checked, and what it found. The three go
+// in as the record's fields, which are not formatted again, so brackets in a path stay as they are.
+void Log(MSIHANDLE install, const WCHAR* action, const WCHAR* path, const WCHAR* found) {
   MSIHANDLE record = MsiCreateRecord(3);
   if (record == 0) {
     return;
   }
-  MsiRecordSetStringW(record, 0, path == nullptr ? L"[1]" : L"[1]: [2]: [3]");
-  MsiRecordSetStringW(record, 1, text);
+  MsiRecordSetStringW(record, 0, L"[1]: [2]: [3]");
+  MsiRecordSetStringW(record, 1, action);
   MsiRecordSetStringW(record, 2, path);
   MsiRecordSetStringW(record, 3, found);
   // What the action returns stops the installation; the message's own answer changes nothing.
-  static_cast<void>(MsiProcessMessage(install, kind, record));
+  static_cast<void>(MsiProcessMessage(install, INSTALLMESSAGE_INFO, record));
+  MsiCloseHandle(record);
+}
+
+// Windows Installer shows the error where the user interface allows, and only logs it otherwise.
+// The text has no brackets, so it can be the template itself.
+void TellTheUser(MSIHANDLE install) {
+  MSIHANDLE record = MsiCreateRecord(0);
+  if (record == 0) {
+    return;
+  }
+  MsiRecordSetStringW(record, 0, kRunningText);
+  // An OK button (MB_OK is 0) and the error icon.
+  static_cast<void>(MsiProcessMessage(
+      install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_ICONERROR), record));
   MsiCloseHandle(record);
 }
 
 UINT CheckPath(MSIHANDLE install, const WCHAR* action, const WCHAR* path) {
   switch (ScanWithKnownStack(path)) {
     case InstanceStatus::NotRunning:
-      Send(install, INSTALLMESSAGE_INFO, action, path, L"0, no Tavelune process runs from it");
+      Log(install, action, path, L"0, no Tavelune process runs from it");
       return ERROR_SUCCESS;
     case InstanceStatus::Running:
-      Send(install, INSTALLMESSAGE_INFO, action, path, L"10, a Tavelune process runs from it");
-      // Windows Installer shows it where the user interface allows, and only logs it otherwise.
-      Send(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR),
-           kRunningText);
+      Log(install, action, path, L"10, a Tavelune process runs from it");
+      TellTheUser(install);
       return ERROR_INSTALL_FAILURE;
     case InstanceStatus::Undetermined:
       break;
   }
-  Send(install, INSTALLMESSAGE_INFO, action, path,
-       L"20, Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.");
+  Log(install, action, path,
+      L"20, Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.");
   return ERROR_INSTALL_FAILURE;
 }
 

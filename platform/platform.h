@@ -61,10 +61,12 @@ constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_ICONERROR = 0x00000010;
 constexpr UINT MB_SETFOREGROUND = 0x00010000;
 
+// NOLINTBEGIN(readability-identifier-naming): Windows Installer's own names
 enum INSTALLMESSAGE : int {
   INSTALLMESSAGE_ERROR = 0x01000000,
   INSTALLMESSAGE_INFO = 0x04000000,
 };
+// NOLINTEND(readability-identifier-naming)
 
 struct PROCESSENTRY32W {
   DWORD dwSize;
