@@ -183,8 +183,8 @@ rd /s /q "%backup%" >nul 2>&1
 del /f /a /q "%names%" "%codePage%" >nul 2>&1
 exit /b
 
-rem Asks the helper about %checked%. Only 0 lets the update go on: 10 means Tavelune runs, and
-rem anything else (20, or a helper that did not start) means it cannot be ruled out.
+rem Asks the helper about the path in "checked". Only 0 lets the update go on: 10 means Tavelune
+rem runs, and anything else (20, or a helper that did not start) means it cannot be ruled out.
 :ask
 "%helper%" "%checked%"
 set "answer=%ERRORLEVEL%"
