@@ -139,12 +139,14 @@ DWORD GetLongPathNameW(const WCHAR* shortPath, WCHAR* longPath, DWORD bufferLeng
   // The script speaks of plain paths; a look-up must be made in the verbatim form, which alone
   // reaches past MAX_PATH.
   std::wstring path = shortPath;
-  std::wstring prefix = path.rfind(L"\\\\?\\UNC\\", 0) == 0 ? L"\\\\?\\UNC" : L"\\\\?\\";
+  const bool unc = path.rfind(L"\\\\?\\UNC\\", 0) == 0;
+  std::wstring prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
   if (path.rfind(L"\\\\?\\", 0) != 0) {
     Misuse("GetLongPathNameW on a path without \\\\?\\, which stops at MAX_PATH");
     prefix.clear();
   }
-  path = (prefix.size() == 7 ? L"\\" : L"") + path.substr(prefix.size());
+  // "\\?\UNC\server\..." is "\\server\..." to the script: the prefix's last backslash stays.
+  path = (unc ? L"\\" : L"") + path.substr(prefix.size());
   if (path.empty()) {
     lastError = ERROR_PATH_NOT_FOUND;
     return 0;
@@ -160,7 +162,7 @@ DWORD GetLongPathNameW(const WCHAR* shortPath, WCHAR* longPath, DWORD bufferLeng
       path = longForm + path.substr(shortForm.size());
     }
   }
-  path = prefix + path.substr(prefix.size() == 7 ? 1 : 0);
+  path = prefix + path.substr(unc ? 1 : 0);
   if (path.size() >= bufferLength) {
     return static_cast<DWORD>(path.size() + 1);
   }
@@ -356,6 +358,16 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 
 namespace {
 
+// A property's value, empty when the script does not set it.
+std::wstring Property(const std::wstring& name) {
+  for (const auto& [property, value] : fake.properties) {
+    if (property == name) {
+      return value;
+    }
+  }
+  return L"";
+}
+
 // Windows Installer's formatting, as far as the action relies on it: "[n]" is field n, "[NAME]"
 // the property NAME (empty when unset); a field's own text is not formatted again.
 std::wstring Format(const std::vector<std::wstring>& fields) {
@@ -372,9 +384,7 @@ std::wstring Format(const std::vector<std::wstring>& fields) {
       const std::size_t field = std::stoul(key);
       text += field < fields.size() ? fields[field] : L"";
     } else {
-      for (const auto& [name, value] : fake.properties) {
-        text += name == key ? value : L"";
-      }
+      text += Property(key);
     }
     at = end;
   }
@@ -412,11 +422,7 @@ UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, const WCHAR* value) {
 
 UINT MsiGetPropertyW(MSIHANDLE install, const WCHAR* name, WCHAR* value, DWORD* length) {
   static_cast<void>(install);
-  std::wstring text;
-  for (const auto& [property, setting] : fake.properties) {
-    text = property == name ? setting : text;
-  }
-  return HandOut(text, value, length);
+  return HandOut(Property(name), value, length);
 }
 
 UINT MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, WCHAR* result, DWORD* length) {
