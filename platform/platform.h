@@ -55,6 +55,8 @@ constexpr UINT ERROR_INSTALL_FAILURE = 1603;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 constexpr DWORD STACK_SIZE_PARAM_IS_A_RESERVATION = 0x00010000;
 constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD CREATE_NO_WINDOW = 0x08000000;
 constexpr int UOI_FLAGS = 1;
 constexpr DWORD WSF_VISIBLE = 0x0001;
 constexpr UINT MB_OK = 0x00000000;
@@ -79,6 +81,17 @@ struct PROCESSENTRY32W {
   LONG pcPriClassBase;
   DWORD dwFlags;
   WCHAR szExeFile[MAX_PATH];
+};
+
+struct STARTUPINFOW {
+  DWORD cb;
+};
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
 };
 
 struct USEROBJECTFLAGS {
@@ -106,6 +119,22 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(void* parameter);
 HANDLE CreateThread(void* attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD flags, DWORD* threadId);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
+// What the caller kit's header calls to start the helper.
+HANDLE GetProcessHeap();
+void* HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, void* memory);
+inline void ZeroMemory(void* memory, SIZE_T bytes) {  // NOLINT: Windows' name
+  auto* byte = static_cast<unsigned char*>(memory);
+  for (SIZE_T i = 0; i < bytes; ++i) {
+    byte[i] = 0;
+  }
+}
+BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine, void* processAttributes,
+                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    void* environment, const WCHAR* currentDirectory, STARTUPINFOW* startupInfo,
+                    PROCESS_INFORMATION* processInformation);
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
 
 // Windows Installer (msi.dll), as a custom action sees it.
 MSIHANDLE MsiCreateRecord(UINT fields);
