@@ -50,8 +50,10 @@ constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr UINT ERROR_SUCCESS = 0;
 constexpr UINT ERROR_INSTALL_FAILURE = 1603;
+constexpr UINT ERROR_FUNCTION_FAILED = 1627;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 constexpr DWORD STACK_SIZE_PARAM_IS_A_RESERVATION = 0x00010000;
 constexpr DWORD INFINITE = 0xFFFFFFFF;
@@ -140,8 +142,12 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
 MSIHANDLE MsiCreateRecord(UINT fields);
 UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, const WCHAR* value);
 UINT MsiGetPropertyW(MSIHANDLE install, const WCHAR* name, WCHAR* value, DWORD* length);
-UINT MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, WCHAR* result, DWORD* length);
+int MsiRecordGetInteger(MSIHANDLE record, UINT field);
 int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record);
+MSIHANDLE MsiGetActiveDatabase(MSIHANDLE install);
+UINT MsiDatabaseOpenViewW(MSIHANDLE database, const WCHAR* query, MSIHANDLE* view);
+UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters);
+UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record);
 UINT MsiCloseHandle(MSIHANDLE handle);
 
 // msvcrt's comparison that folds only 'A' to 'Z'; glibc has no such function.

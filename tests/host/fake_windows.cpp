@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <map>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -25,7 +26,11 @@ std::size_t cursor = 0;
 DWORD lastError = 0;
 int windowStation;  // the one there is; only its flags can be asked for
 std::map<MSIHANDLE, std::vector<std::wstring>> records;  // each open record's fields
+std::map<MSIHANDLE, std::wstring> views;  // each open view: the action its query selects
+std::set<MSIHANDLE> databases;            // each open database
 MSIHANDLE nextRecord = 0x100;
+int heapBlocks = 0;
+int heap;  // the one there is
 
 HANDLE NewHandle(HandleKind kind, DWORD processId) {
   auto* handle = reinterpret_cast<HANDLE>(nextHandle += 8);
@@ -100,9 +105,49 @@ void RewindFake() {
   fake.messages.clear();
   fake.threadStack = 0;
   records.clear();
+  views.clear();
+  databases.clear();
+  heapBlocks = 0;
 }
 
-int OpenHandleCount() { return static_cast<int>(openHandles.size() + records.size()); }
+int OpenHandleCount() {
+  return static_cast<int>(openHandles.size() + records.size() + views.size() + databases.size()) +
+         heapBlocks;
+}
+
+namespace {
+
+// As GetFullPathNameW leaves a path: without "." and with each ".." taking the part before it,
+// never the root ("C:", "\\server\share", or a device's "\\.\C:").
+std::wstring Normalised(const std::wstring& path) {
+  std::size_t rootParts = 1;
+  if (path.rfind(L"\\\\", 0) == 0) {
+    rootParts = 4;  // the two empty parts before the server or the ".", and the next two
+  }
+  std::vector<std::wstring> parts;
+  for (std::size_t at = 0;;) {
+    const std::size_t end = path.find(L'\\', at);
+    const std::wstring part = path.substr(at, end - at);
+    if (parts.size() >= rootParts && part == L"..") {
+      if (parts.size() > rootParts) {
+        parts.pop_back();
+      }
+    } else if (parts.size() < rootParts || part != L".") {
+      parts.push_back(part);
+    }
+    if (end == std::wstring::npos) {
+      break;
+    }
+    at = end + 1;
+  }
+  std::wstring joined;
+  for (const std::wstring& part : parts) {
+    joined += (joined.empty() && &part == &parts[0] ? L"" : L"\\") + part;
+  }
+  return joined;
+}
+
+}  // namespace
 
 DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer, WCHAR** filePart) {
   Called("GetFullPathNameW");
@@ -121,7 +166,7 @@ DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferLength, WCHAR* buffer,
   std::wstring path = fileName;
   bool absolute =
       (path.size() > 2 && path[1] == L':' && path[2] == L'\\') || path.rfind(L"\\\\", 0) == 0;
-  std::wstring full = absolute ? path : fake.currentDirectory + L"\\" + path;
+  std::wstring full = Normalised(absolute ? path : fake.currentDirectory + L"\\" + path);
   if (fake.fullPathTooLong || full.size() >= bufferLength) {
     // As Windows does, leave no terminated path and return the size that would be needed.
     std::wmemset(buffer, L'x', bufferLength);
@@ -345,6 +390,10 @@ HANDLE CreateThread(void* attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE s
     Misuse("CreateThread with attributes, flags other than a stack reservation, or an id");
   }
   fake.threadStack = stackSize;
+  if (fake.threadFails) {
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
   start(parameter);  // done before anyone can wait for it
   return NewHandle(HandleKind::Thread, 0);
 }
@@ -368,27 +417,33 @@ std::wstring Property(const std::wstring& name) {
   return L"";
 }
 
-// Windows Installer's formatting, as far as the action relies on it: "[n]" is field n, "[NAME]"
-// the property NAME (empty when unset); a field's own text is not formatted again.
+// Windows Installer's formatting, as far as the action relies on it: first each "[n]" becomes
+// field n, then the whole is formatted again, where "[\\c]" stands for the character c and
+// "[NAME]" for the property NAME (empty when unset).
 std::wstring Format(const std::vector<std::wstring>& fields) {
-  std::wstring text;
-  const std::wstring& format = fields[0];
-  for (std::size_t at = 0; at < format.size(); ++at) {
-    std::size_t end = format.find(L']', at);
-    if (format[at] != L'[' || end == std::wstring::npos) {
-      text += format[at];
-      continue;
+  const auto substitute = [](const std::wstring& format, const auto& value) {
+    std::wstring text;
+    for (std::size_t at = 0; at < format.size(); ++at) {
+      std::size_t end = format.find(L']', at + 1);
+      if (format[at] != L'[' || end == std::wstring::npos) {
+        text += format[at];
+        continue;
+      }
+      text += value(format.substr(at + 1, end - at - 1));
+      at = end;
     }
-    const std::wstring key = format.substr(at + 1, end - at - 1);
-    if (!key.empty() && key.find_first_not_of(L"0123456789") == std::wstring::npos) {
-      const std::size_t field = std::stoul(key);
-      text += field < fields.size() ? fields[field] : L"";
-    } else {
-      text += Property(key);
+    return text;
+  };
+  const std::wstring withFields = substitute(fields[0], [&](const std::wstring& key) {
+    if (key.empty() || key.find_first_not_of(L"0123456789") != std::wstring::npos) {
+      return L"[" + key + L"]";
     }
-    at = end;
-  }
-  return text;
+    const std::size_t field = std::stoul(key);
+    return field < fields.size() ? fields[field] : std::wstring();
+  });
+  return substitute(withFields, [](const std::wstring& key) {
+    return key.size() == 2 && key[0] == L'\\' ? key.substr(1) : Property(key);
+  });
 }
 
 // As Windows Installer hands a string out: ERROR_MORE_DATA and the length needed when it does not
@@ -425,13 +480,60 @@ UINT MsiGetPropertyW(MSIHANDLE install, const WCHAR* name, WCHAR* value, DWORD* 
   return HandOut(Property(name), value, length);
 }
 
-UINT MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, WCHAR* result, DWORD* length) {
+int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
+  auto found = records.find(record);
+  if (found == records.end() || field >= found->second.size()) {
+    Misuse("MsiRecordGetInteger on no open record, or past its fields");
+    return 0;
+  }
+  return std::stoi(found->second[field]);
+}
+
+MSIHANDLE MsiGetActiveDatabase(MSIHANDLE install) {
   static_cast<void>(install);
-  if (records.count(record) == 0) {
-    Misuse("MsiFormatRecordW on no open record");
+  if (fake.databaseFails) {
+    return 0;
+  }
+  databases.insert(++nextRecord);
+  return nextRecord;
+}
+
+// The one query an action makes: the sequence number of one action of InstallExecuteSequence.
+UINT MsiDatabaseOpenViewW(MSIHANDLE database, const WCHAR* query, MSIHANDLE* view) {
+  const std::wstring_view asked(query);
+  const std::wstring_view prefix =
+      L"SELECT `Sequence` FROM `InstallExecuteSequence` WHERE `Action` = '";
+  if (databases.count(database) == 0 || asked.substr(0, prefix.size()) != prefix ||
+      asked.back() != L'\'') {
+    Misuse("MsiDatabaseOpenViewW on no open database, or with another query");
+    return ERROR_INVALID_PARAMETER;
+  }
+  views[++nextRecord] = std::wstring(asked.substr(prefix.size(), asked.size() - prefix.size() - 1));
+  *view = nextRecord;
+  return ERROR_SUCCESS;
+}
+
+UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters) {
+  if (views.count(view) == 0 || parameters != 0) {
+    Misuse("MsiViewExecute on no open view, or with parameters");
     return ERROR_INVALID_HANDLE;
   }
-  return HandOut(Format(records[record]), result, length);
+  return ERROR_SUCCESS;
+}
+
+UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
+  if (views.count(view) == 0) {
+    Misuse("MsiViewFetch on no open view");
+    return ERROR_INVALID_HANDLE;
+  }
+  for (const auto& [action, sequence] : fake.executeSequence) {
+    if (action == views[view]) {
+      records[++nextRecord] = {L"", std::to_wstring(sequence)};
+      *record = nextRecord;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_NO_MORE_ITEMS;
 }
 
 int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record) {
@@ -445,8 +547,27 @@ int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record) 
 }
 
 UINT MsiCloseHandle(MSIHANDLE handle) {
-  if (records.erase(handle) == 0) {
-    Misuse("MsiCloseHandle on a record that is not open");
+  if (records.erase(handle) + views.erase(handle) + databases.erase(handle) == 0) {
+    Misuse("MsiCloseHandle on a handle that is not open");
   }
   return ERROR_SUCCESS;
+}
+
+HANDLE GetProcessHeap() { return &heap; }
+
+void* HeapAlloc(HANDLE heapHandle, DWORD flags, SIZE_T bytes) {
+  if (heapHandle != &heap || flags != 0) {
+    Misuse("HeapAlloc on another heap, or with flags");
+  }
+  ++heapBlocks;
+  return ::operator new(bytes);
+}
+
+BOOL HeapFree(HANDLE heapHandle, DWORD flags, void* memory) {
+  if (heapHandle != &heap || flags != 0) {
+    Misuse("HeapFree on another heap, or with flags");
+  }
+  --heapBlocks;
+  ::operator delete(memory);
+  return TRUE;
 }

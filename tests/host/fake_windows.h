@@ -41,8 +41,12 @@ struct FakeSystem {
   bool windowStationQueryFails = false;
   DWORD session = 1;  // 0: session 0, where services run
   bool sessionQueryFails = false;
-  // Windows Installer's properties, as an action reads them and formats with them.
+  bool threadFails = false;  // CreateThread fails, as when the process is out of memory
+  // Windows Installer's properties, as an action reads them and formats with them, and the
+  // package's InstallExecuteSequence: each action's name and sequence number.
   std::vector<std::pair<std::wstring, std::wstring>> properties;
+  std::vector<std::pair<std::wstring, int>> executeSequence;
+  bool databaseFails = false;  // MsiGetActiveDatabase has no database to give
 
   // What the scan did.
   bool snapshotTaken = false;
@@ -67,5 +71,6 @@ void RewindFake();
 // The script and what the scan did since the last reset.
 FakeSystem& Fake();
 
-// Handles that are open now, Windows Installer's records included.
+// Handles that are open now, Windows Installer's records, views and databases included, and blocks
+// taken from the heap and not given back.
 int OpenHandleCount();

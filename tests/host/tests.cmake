@@ -19,9 +19,10 @@ target_link_libraries(host_dispatch_test
   PRIVATE host_entry_point instance_check notice fake_windows GTest::gtest_main)
 add_test(NAME host_dispatch_test COMMAND host_dispatch_test)
 
-# The Windows Installer action, compiled as the product compiles it, against the same fake.
+# The Windows Installer action, compiled as the product compiles it, against the same fake; the
+# caller kit's header, which it takes its test of a path from, finds the fake's <windows.h>.
 add_library(host_msi_action OBJECT msi_action/tavelune_check.cpp)
-target_include_directories(host_msi_action PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(host_msi_action PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} tests/host)
 target_link_libraries(host_msi_action PRIVATE tool_options)
 add_executable(host_msi_action_test tests/host/msi_action_test.cpp)
 target_link_libraries(host_msi_action_test

@@ -641,38 +641,82 @@ TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   }
 }
 
-// The Windows Installer action in the example product's packages (integration/msi), each run by
-// msiexec silently on a folder of the test's own: how msiexec ends, the folder byte for byte, and
-// the line the action writes to the log. The first version is installed before every row but the
-// first; the second is a major upgrade of it, once without the immediate check.
+// The Windows Installer action in the example product's packages and in a product of another
+// shape that has the block pasted in (integration/msi), each run by msiexec silently on a folder of
+// the test's own: how msiexec ends, the folder byte for byte, and the line the action writes to
+// the log. Which package is installed first, if any, and where the stand-in runs, differ by row.
 struct MsiCase {
   const char* situation;
-  const wchar_t* command;  // msiexec's action and the package
+  const wchar_t* command;    // msiexec's action and the package, and properties after it
+  const wchar_t* installed;  // the package installed into the folder before, or nullptr
   StandInState standIn;
   DWORD expectedExit;
-  int expectedVersion;      // whose files the folder holds after it
-  const wchar_t* expected;  // the log's line, after the action's name and the path; nullptr: none
+  int expectedFolder;       // an index into the row's folders below
+  const wchar_t* expected;  // the log's line, after the action's name and the path
   const wchar_t* action = L"TaveluneCheck";
   // The folder is as it was only after Windows Installer rolls the script back. Wine's msi changes
   // files as the actions come, not in the script, and rolls none back: passed over there.
   bool rolledBack = false;
+  const wchar_t* folderProperty = L"INSTALLDIR";  // nullptr: the command line names no folder
+  const wchar_t* tavelune = L"Tavelune.exe";      // where Tavelune.exe lies in the folder
+  const wchar_t* subfolder = L"";                 // the folder below the test's own
+  const wchar_t* checkedPath = nullptr;           // as logged; nullptr: the folder's Tavelune.exe
 };
 
+// The folders a row can leave: nothing, the first or the second version, or the stand-in alone, as
+// a folder that the other drop-ins filled holds it.
+enum MsiFolder { kNothing, kFirst, kSecond, kStandInAlone };
+
+constexpr const wchar_t* kNoneRuns = L"0, no Tavelune process runs from it";
+constexpr const wchar_t* kOneRuns = L"10, a Tavelune process runs from it";
+
 const MsiCase kMsiCases[] = {
-    {"first installation", L"/i tavelune-1.msi", StandInState::None, 0, 1, nullptr},
-    {"upgrade, nothing runs", L"/i tavelune-2.msi", StandInState::None, 0, 2,
-     L"0, no Tavelune process runs from it"},
-    {"upgrade while Tavelune runs", L"/i tavelune-2.msi", StandInState::Runs, 1603, 1,
-     L"10, a Tavelune process runs from it"},
-    {"removal while Tavelune runs", L"/x tavelune-1.msi", StandInState::Runs, 1603, 1,
-     L"10, a Tavelune process runs from it"},
+    {"first installation", L"/i tavelune-1.msi", nullptr, StandInState::None, 0, kFirst, kNoneRuns},
+    {"first installation into a folder where Tavelune runs", L"/i tavelune-1.msi", nullptr,
+     StandInState::Runs, 1603, kStandInAlone, kOneRuns},
+    {"upgrade, nothing runs", L"/i tavelune-2.msi", L"tavelune-1.msi", StandInState::None, 0,
+     kSecond, kNoneRuns},
+    {"upgrade while Tavelune runs", L"/i tavelune-2.msi", L"tavelune-1.msi", StandInState::Runs,
+     1603, kFirst, kOneRuns},
+    {"upgrade without the folder goes to the remembered one", L"/i tavelune-2.msi",
+     L"tavelune-1.msi", StandInState::None, 0, kSecond, kNoneRuns, L"TaveluneCheck", false,
+     nullptr},
+    {"upgrade without the folder while Tavelune runs in the remembered one", L"/i tavelune-2.msi",
+     L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns, L"TaveluneCheck", false,
+     nullptr},
+    {"rebuild of the same version while Tavelune runs", L"/i tavelune-1-rebuilt.msi",
+     L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns},
+    {"removal while Tavelune runs", L"/x tavelune-1.msi", L"tavelune-1.msi", StandInState::Runs,
+     1603, kFirst, kOneRuns},
     {"repair while Tavelune runs", L"/i tavelune-1.msi REINSTALL=ALL REINSTALLMODE=amus",
-     StandInState::Runs, 1603, 1, L"10, a Tavelune process runs from it"},
-    {"upgrade while a Tavelune refuses inspection", L"/i tavelune-2.msi", StandInState::Refuses,
-     1603, 1, L"20, Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar."},
+     L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns},
+    {"upgrade while a Tavelune refuses inspection", L"/i tavelune-2.msi", L"tavelune-1.msi",
+     StandInState::Refuses, 1603, kFirst,
+     L"20, Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar."},
+    {"Restart Manager allowed to close programs", L"/i tavelune-2.msi MSIRESTARTMANAGERCONTROL=0",
+     L"tavelune-1.msi", StandInState::None, 1603, kFirst,
+     L"20, MSIRESTARTMANAGERCONTROL is neither DisableShutdown nor Disable, so Restart Manager "
+     L"could close Tavelune: set it to DisableShutdown"},
+    {"the older version removed right after InstallValidate", L"/i tavelune-2-early-removal.msi",
+     L"tavelune-1.msi", StandInState::None, 1603, kFirst,
+     L"20, RemoveExistingProducts comes before TaveluneCheckInScript, so the older version would "
+     L"be removed unchecked: sequence it after InstallFinalize"},
+    {"a folder with brackets and braces while Tavelune runs", L"/i tavelune-2.msi",
+     L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns, L"TaveluneCheck", false,
+     L"INSTALLDIR", L"Tavelune.exe", L"\\Tave [x] {1}"},
     {"the check in the script alone, Tavelune runs: rolled back", L"/i tavelune-2-script-only.msi",
-     StandInState::Runs, 1603, 1, L"10, a Tavelune process runs from it", L"TaveluneCheckInScript",
-     true},
+     L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns, L"TaveluneCheckInScript", true},
+    {"the check in the script alone, brackets and braces", L"/i tavelune-2-script-only.msi",
+     L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns, L"TaveluneCheckInScript", true,
+     L"INSTALLDIR", L"Tavelune.exe", L"\\Tave [x] {1}"},
+    {"another shape, the block as pasted, Tavelune runs", L"/i another-shape-as-pasted.msi",
+     nullptr, StandInState::Runs, 1603, kStandInAlone,
+     L"20, not the full path of Tavelune.exe: set TAVELUNEPATH to it in the action TavelunePath, "
+     L"as [YOURFOLDER]Tavelune.exe with your package's folder property",
+     L"TaveluneCheck", false, L"INSTALLFOLDER", L"bin\\Tavelune.exe", L"", L"Tavelune.exe"},
+    {"another shape, Tavelune in bin, the check in the script alone",
+     L"/i another-shape-in-bin.msi", nullptr, StandInState::Runs, 1603, kStandInAlone, kOneRuns,
+     L"TaveluneCheckInScript", true, L"INSTALLFOLDER", L"bin\\Tavelune.exe"},
 };
 
 // The log as text, whether msiexec wrote it in UTF-16 or in bytes.
@@ -697,64 +741,73 @@ TEST_F(CallerKit, MsiPackageChangesNothingWhileTaveluneRuns) {
   // letter outside ASCII.
   wchar_t programData[MAX_PATH] = L"";
   GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH);
-  const std::wstring folder = std::wstring(programData) + L"\\tavelune-msi-test";
-  const Folder versions[] = {
-      {},
-      {{L"Tavelune.exe", FileBytes(StandInPath())}, {L"Tavelune.dat", "old\n"}},
-      {{L"Tavelune.exe", FileBytes(ReporterPath())}, {L"Tavelune.dat", "new\n"}}};
+  const std::wstring testFolder = std::wstring(programData) + L"\\tavelune-msi-test";
   const std::wstring log = InBuild(L"msiexec.log");
   const auto msiexec = [&](const std::wstring& command) {
     DeleteFileW(log.c_str());
-    return RunProgram(L"msiexec.exe /qn /l*v \"" + log + L"\" " + command + L" INSTALLDIR=\"" +
-                      folder + L"\\\"")
-        .exitCode;
+    return RunProgram(L"msiexec.exe /qn /l*v \"" + log + L"\" " + command).exitCode;
   };
-  const auto removeEveryVersion = [&] {
-    for (const wchar_t* package :
-         {L"tavelune-2-script-only.msi", L"tavelune-2.msi", L"tavelune-1.msi"}) {
-      msiexec(L"/x \"" + InBuild(package) + L"\"");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+  // "/i NAME REST" runs as "/i "FOLDER\NAME" REST".
+  const auto withPackage = [](const std::wstring& command) {
+    const std::wstring words = command + L" ";
+    const size_t package = words.find(L' ') + 1;
+    const size_t rest = words.find(L' ', package);
+    return words.substr(0, package) +
+           QuoteArgument(InBuild(words.substr(package, rest - package).c_str())) +
+           words.substr(rest, words.size() - rest - 1);
   };
   for (const MsiCase& row : kMsiCases) {
     SCOPED_TRACE(row.situation);
-    removeEveryVersion();
-    if (&row != &kMsiCases[0]) {
-      ASSERT_EQ(msiexec(L"/i \"" + InBuild(L"tavelune-1.msi") + L"\""), 0u);
+    const std::wstring folder = testFolder + row.subfolder;
+    const std::wstring tavelune = folder + L"\\" + row.tavelune;
+    const std::wstring named = L" INSTALLDIR=\"" + folder + L"\\\"";
+    std::error_code ignored;
+    std::filesystem::remove_all(testFolder, ignored);
+    if (row.installed != nullptr) {
+      ASSERT_EQ(msiexec(withPackage(std::wstring(L"/i ") + row.installed) + named), 0u);
+    } else if (row.standIn != StandInState::None) {
+      std::filesystem::create_directories(std::filesystem::path(tavelune).parent_path());
+      ASSERT_NE(CopyFileW(StandInPath().c_str(), tavelune.c_str(), FALSE), FALSE);
     }
+    const Folder folders[] = {
+        {},
+        {{L"Tavelune.exe", FileBytes(StandInPath())}, {L"Tavelune.dat", "old\n"}},
+        {{L"Tavelune.exe", FileBytes(ReporterPath())}, {L"Tavelune.dat", "new\n"}},
+        ReadFolder(folder)};
     StandIn standIn;
     if (row.standIn != StandInState::None) {
-      standIn = StartStandIn(folder + L"\\Tavelune.exe", row.standIn == StandInState::Refuses);
+      standIn = StartStandIn(tavelune, row.standIn == StandInState::Refuses);
     }
-    // "/i NAME REST" runs as "/i "FOLDER\NAME" REST".
-    const std::wstring command = std::wstring(row.command) + L" ";
-    const size_t package = command.find(L' ') + 1;
-    const size_t rest = command.find(L' ', package);
-    const DWORD exitCode = msiexec(command.substr(0, package) + L"\"" +
-                                   InBuild(command.substr(package, rest - package).c_str()) +
-                                   L"\"" + command.substr(rest));
+    const std::wstring property =
+        row.folderProperty == nullptr
+            ? L""
+            : L" " + std::wstring(row.folderProperty) + L"=\"" + folder + L"\\\"";
+    const DWORD exitCode = msiexec(withPackage(row.command) + property);
     if (row.standIn != StandInState::None) {
       StopStandIn(standIn);
     }
     EXPECT_EQ(exitCode, row.expectedExit);
+    const std::wstring text = LogText(log);
     if (row.rolledBack && UnderWine()) {
       std::printf("unchecked: %s: the folder after the rollback (Wine's msi rolls no file back)\n",
                   row.situation);
     } else {
-      EXPECT_TRUE(ReadFolder(folder) == versions[row.expectedVersion]);
+      EXPECT_TRUE(ReadFolder(folder) == folders[row.expectedFolder]);
     }
-    const std::wstring text = LogText(log);
-
-    if (row.expected == nullptr) {
-      EXPECT_EQ(text.find(L"TaveluneCheck"), std::wstring::npos);
-    } else {
-      const std::wstring line =
-          std::wstring(row.action) + L": " + folder + L"\\Tavelune.exe: " + row.expected;
-      EXPECT_NE(text.find(line), std::wstring::npos) << testing::PrintToString(line);
+    const std::wstring line = std::wstring(row.action) + L": " +
+                              (row.checkedPath != nullptr ? row.checkedPath : tavelune) + L": " +
+                              row.expected;
+    EXPECT_NE(text.find(line), std::wstring::npos) << testing::PrintToString(line);
+    // Nothing of the example product stays installed, whatever the row left.
+    for (const wchar_t* package : {row.command + 3, row.installed}) {
+      if (package != nullptr) {
+        const std::wstring name(package);
+        msiexec(withPackage(L"/x " + name.substr(0, name.find(L' '))) + named);
+      }
     }
   }
-  removeEveryVersion();  // nothing of the example product stays installed
+  std::error_code ignored;
+  std::filesystem::remove_all(testFolder, ignored);
 }
 
 // The test bundle's runner, against one stand-in test program per row (the reporter, printing what

@@ -98,7 +98,8 @@ const ShippedImage kShippedImages[] = {
      true,
      {"KERNEL32.DLL", "MSI.DLL", "MSVCRT.DLL"},
      {"CreateToolhelp32Snapshot", "OpenProcess", "QueryFullProcessImageNameW", "GetLongPathNameW",
-      "CreateThread", "MsiGetPropertyW", "MsiFormatRecordW", "MsiProcessMessage", "_wcsicmp"},
+      "CreateThread", "HeapAlloc", "MsiGetPropertyW", "MsiGetActiveDatabase",
+      "MsiDatabaseOpenViewW", "MsiViewFetch", "MsiProcessMessage", "_wcsicmp", "wcscmp"},
      {"TaveluneCheck", "TaveluneCheckInScript"}},
 };
 

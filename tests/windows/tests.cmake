@@ -110,33 +110,58 @@ if(MAKENSIS)
 endif()
 
 # The example product of the Windows Installer action, built with wixl where it is installed: the
-# first version, with the stand-in as Tavelune.exe, and a major upgrade of it, once as it is and
-# once with the immediate check taken out.
+# first version, with the stand-in as Tavelune.exe; a major upgrade of it, as it is, with the
+# immediate check taken out, and with the older version removed right after InstallValidate; the
+# first version rebuilt with the second one's files; and a product of another shape with the block
+# pasted in, once as it stands and once as the README says for Tavelune in bin\, without the
+# immediate check.
 find_program(WIXL wixl)
 if(WIXL)
   file(READ integration/msi/example-product.wxs example_product)
-  string(REGEX REPLACE "\n[^\n]*<Custom Action=\"TaveluneCheck\"[^\n]*" "" script_only
-         "${example_product}")
-  if(script_only STREQUAL example_product)
-    message(FATAL_ERROR "example-product.wxs sequences no TaveluneCheck to take out")
-  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               integration/msi/example-product.wxs tests/windows/msi-another-shape.wxs.in)
+  # Each edit must change the text, or the package would test the example as it is.
+  function(edited_product output text pattern replacement)
+    string(REGEX REPLACE "${pattern}" "${replacement}" edited "${text}")
+    if(edited STREQUAL text)
+      message(FATAL_ERROR "example-product.wxs has nothing that matches ${pattern}")
+    endif()
+    set(${output} "${edited}" PARENT_SCOPE)
+  endfunction()
+  set(immediate_check "\n[^\n]*<Custom Action=\"TaveluneCheck\"[^\n]*")
+  edited_product(script_only "${example_product}" "${immediate_check}" "")
+  edited_product(early_removal "${example_product}" "<RemoveExistingProducts Sequence=\"6601\"/>"
+                 "<RemoveExistingProducts Sequence=\"1401\"/>")
+  string(REGEX MATCH "    <!-- Copy from here.*<!-- To here. -->" TAVELUNE_BLOCK "${example_product}")
+  configure_file(tests/windows/msi-another-shape.wxs.in another-shape-as-pasted.wxs @ONLY)
+  edited_product(TAVELUNE_BLOCK "${TAVELUNE_BLOCK}" "${immediate_check}" "")
+  edited_product(TAVELUNE_BLOCK "${TAVELUNE_BLOCK}" "\\[INSTALLDIR\\]Tavelune.exe"
+                 "[INSTALLFOLDER]bin\\\\Tavelune.exe")
+  configure_file(tests/windows/msi-another-shape.wxs.in another-shape-in-bin.wxs @ONLY)
   file(WRITE ${CMAKE_BINARY_DIR}/example-product-script-only.wxs "${script_only}")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS integration/msi/example-product.wxs)
+  file(WRITE ${CMAKE_BINARY_DIR}/example-product-early-removal.wxs "${early_removal}")
   file(WRITE ${CMAKE_BINARY_DIR}/msi-files-1/Tavelune.dat "old\n")
   file(WRITE ${CMAKE_BINARY_DIR}/msi-files-2/Tavelune.dat "new\n")
   set(msi_outputs)
   set(as_shipped ${CMAKE_SOURCE_DIR}/integration/msi/example-product.wxs)
-  set(in_script_only ${CMAKE_BINARY_DIR}/example-product-script-only.wxs)
   foreach(package IN ITEMS "tavelune-1 1 1.0.0 stand_in as_shipped"
                            "tavelune-2 2 1.1.0 argument_reporter as_shipped"
-                           "tavelune-2-script-only 2 1.1.0 argument_reporter in_script_only")
+                           "tavelune-1-rebuilt 2 1.0.0 argument_reporter as_shipped"
+                           "tavelune-2-script-only 2 1.1.0 argument_reporter example-product-script-only"
+                           "tavelune-2-early-removal 2 1.1.0 argument_reporter example-product-early-removal"
+                           "another-shape-as-pasted 1 1.0.0 stand_in another-shape-as-pasted"
+                           "another-shape-in-bin 1 1.0.0 stand_in another-shape-in-bin")
     separate_arguments(package)
     list(GET package 0 name)
     list(GET package 1 files)
     list(GET package 2 version)
     list(GET package 3 tavelune)
     list(GET package 4 source)
-    set(source ${${source}})
+    if(DEFINED ${source})
+      set(source ${${source}})
+    else()
+      set(source ${CMAKE_BINARY_DIR}/${source}.wxs)
+    endif()
     # wixl takes the sources' paths relative to the folder it runs in.
     add_custom_command(
       OUTPUT ${CMAKE_BINARY_DIR}/${name}.msi
@@ -159,7 +184,9 @@ set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe file_size_limi
 add_dependencies(image_test tavelune-msi-check)
 list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-msi-check.dll)
 if(WIXL)
-  list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-1.msi tavelune-2.msi tavelune-2-script-only.msi)
+  list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-1.msi tavelune-2.msi tavelune-1-rebuilt.msi
+       tavelune-2-script-only.msi tavelune-2-early-removal.msi another-shape-as-pasted.msi
+       another-shape-in-bin.msi)
 endif()
 if(MAKENSIS)
   list(APPEND TAVELUNE_TEST_BUNDLE_FILES nsis_probe.exe example-updater.exe example-updater-x86.exe
