@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr const WCHAR* kImmediate = L"TaveluneCheck";
-constexpr const WCHAR* kInScript = L"TaveluneCheckInScript";
-
 // What the user is told where the user interface allows: the helper's own words.
 constexpr const WCHAR* kRunningText =
     L"Tavelune l\u00E4uft noch. Bitte schlie\u00DFen Sie Tavelune und starten Sie die Installation "
@@ -40,13 +37,13 @@ constexpr const WCHAR* kNotTaveluneData =
     L"20, not the full path of Tavelune.exe: TaveluneCheckInScript.Path must set this action's "
     L"data to [TAVELUNEPATH] before the script runs";
 constexpr const WCHAR* kClosesTavelune =
-    L"20, MSIRESTARTMANAGERCONTROL is neither DisableShutdown nor Disable, so Restart Manager "
-    L"could close Tavelune: set it to DisableShutdown";
-constexpr const WCHAR* kNoScriptCheck =
-    L"20, TaveluneCheckInScript is not in InstallExecuteSequence: a Tavelune started after this "
-    L"check would go unseen; sequence it right after InstallInitialize";
+    L"20, MSIRESTARTMANAGERCONTROL is not DisableShutdown or Disable in the property and in the "
+    L"Property table, so Restart Manager could close Tavelune: set it to DisableShutdown";
+constexpr const WCHAR* kScriptCheckMisplaced =
+    L"20, TaveluneCheckInScript does not run right after InstallInitialize, before every other "
+    L"action of the script: sequence it as the block does";
 constexpr const WCHAR* kRemovedUnchecked =
-    L"20, RemoveExistingProducts comes before TaveluneCheckInScript, so the older version would be "
+    L"20, RemoveExistingProducts comes before InstallFinalize, so the older version could be "
     L"removed unchecked: sequence it after InstallFinalize";
 constexpr const WCHAR* kSequenceUnread = L"20, InstallExecuteSequence could not be read";
 
@@ -78,19 +75,23 @@ InstanceStatus ScanWithKnownStack(const WCHAR* path) {
 }
 
 // Windows Installer puts a record's fields into its template and then formats the whole, so a
-// bracket anywhere in the line would be read as a property's name. "[\[]" and "[\]]" stand for
-// the brackets themselves.
+// bracket anywhere in the line would be read as a property's name, and braces around one as a
+// group that vanishes when a property in it is unset. "[\x]" stands for the character x itself.
+bool FormattingReads(WCHAR unit) {
+  return unit == L'[' || unit == L']' || unit == L'{' || unit == L'}';
+}
+
 SIZE_T EscapedLength(const WCHAR* text) {
   SIZE_T length = 0;
   for (; *text != L'\0'; ++text) {
-    length += *text == L'[' || *text == L']' ? 4 : 1;
+    length += FormattingReads(*text) ? 4 : 1;
   }
   return length;
 }
 
 WCHAR* AppendEscaped(WCHAR* out, const WCHAR* text) {
   for (; *text != L'\0'; ++text) {
-    if (*text == L'[' || *text == L']') {
+    if (FormattingReads(*text)) {
       *out++ = L'[';
       *out++ = L'\\';
       *out++ = *text;
@@ -176,29 +177,118 @@ bool IsFullPathOfTavelune(const WCHAR* path) {
   return TaveluneHelper_IsAbsolute(path) != FALSE && TaveluneHelper_NamesTavelune(path) != FALSE;
 }
 
-// The sequence number of the action that `query` selects, and whether the package has it.
-bool ReadSequence(MSIHANDLE database, const WCHAR* query, bool* found, int* sequence) {
+// Restart Manager closes nothing under these two. Its setting is the Property table's, changed
+// only by a transform or the command line: a custom action that sets the property changes what an
+// action reads, not what Restart Manager does, so both must say so.
+bool ClosesNothing(const WCHAR* control) {
+  return wcscmp(control, L"DisableShutdown") == 0 || wcscmp(control, L"Disable") == 0;
+}
+
+bool TableClosesNothing(MSIHANDLE database) {
   MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewW(database, query, &view) != ERROR_SUCCESS) {
+  if (MsiDatabaseOpenViewW(database,
+                           L"SELECT `Value` FROM `Property` WHERE `Property` = "
+                           L"'MSIRESTARTMANAGERCONTROL'",
+                           &view) != ERROR_SUCCESS) {
     return false;
   }
   MSIHANDLE record = 0;
-  UINT fetched = ERROR_FUNCTION_FAILED;
-  if (MsiViewExecute(view, 0) == ERROR_SUCCESS) {
-    fetched = MsiViewFetch(view, &record);
+  bool closesNothing = false;
+  if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+    WCHAR control[32];
+    DWORD length = 32;
+    closesNothing =
+        MsiRecordGetStringW(record, 1, control, &length) == ERROR_SUCCESS && ClosesNothing(control);
+    MsiCloseHandle(record);
   }
   MsiCloseHandle(view);
-  if (fetched == ERROR_NO_MORE_ITEMS) {
-    *found = false;
-    return true;
-  }
-  if (fetched != ERROR_SUCCESS) {
+  return closesNothing;
+}
+
+// Where the script's check and the actions it must keep its place among run; 0 for one that never
+// runs (not sequenced, or at 0, below it or Null).
+struct ScriptOrder {
+  int initialize;
+  int finalize;
+  int check;
+  int removal;
+  bool checkAlwaysRuns;    // the check's condition is none, or the block's
+  bool actionBeforeCheck;  // another action runs after InstallInitialize, no later than the check
+};
+
+// One pass over InstallExecuteSequence. The first notes where the four actions run; the second,
+// `between`, which needs their places, whether any other action runs between the first two.
+bool ReadScriptOrder(MSIHANDLE database, bool between, ScriptOrder* order) {
+  MSIHANDLE view = 0;
+  if (MsiDatabaseOpenViewW(
+          database, L"SELECT `Action`, `Sequence`, `Condition` FROM `InstallExecuteSequence`",
+          &view) != ERROR_SUCCESS) {
     return false;
   }
-  *found = true;
-  *sequence = MsiRecordGetInteger(record, 1);
-  MsiCloseHandle(record);
-  return true;
+  UINT fetched = MsiViewExecute(view, 0);
+  while (fetched == ERROR_SUCCESS) {
+    MSIHANDLE record = 0;
+    fetched = MsiViewFetch(view, &record);
+    if (fetched != ERROR_SUCCESS) {
+      break;
+    }
+    // An action's name has at most 72 characters; one that cannot be read is none of the four.
+    WCHAR action[80];
+    DWORD length = 80;
+    if (MsiRecordGetStringW(record, 1, action, &length) != ERROR_SUCCESS) {
+      action[0] = L'\0';
+    }
+    const int sequence = MsiRecordGetInteger(record, 2);  // MSI_NULL_INTEGER, negative, for Null
+    const int runsAt = sequence > 0 ? sequence : 0;
+    WCHAR condition[32];
+    length = 32;
+    const bool unconditioned =
+        MsiRecordGetStringW(record, 3, condition, &length) == ERROR_SUCCESS &&
+        (condition[0] == L'\0' || wcscmp(condition, L"NOT UPGRADINGPRODUCTCODE") == 0);
+    MsiCloseHandle(record);
+    const bool isCheck = wcscmp(action, L"TaveluneCheckInScript") == 0;
+    if (between) {
+      order->actionBeforeCheck |= !isCheck && runsAt > order->initialize && runsAt <= order->check;
+    } else if (isCheck) {
+      order->check = runsAt;
+      order->checkAlwaysRuns = unconditioned;
+    } else if (wcscmp(action, L"InstallInitialize") == 0) {
+      order->initialize = runsAt;
+    } else if (wcscmp(action, L"InstallFinalize") == 0) {
+      order->finalize = runsAt;
+    } else if (wcscmp(action, L"RemoveExistingProducts") == 0) {
+      order->removal = runsAt;
+    }
+  }
+  MsiCloseHandle(view);
+  return fetched == ERROR_NO_MORE_ITEMS;
+}
+
+const WCHAR* FaultInTables(MSIHANDLE database) {
+  if (!TableClosesNothing(database)) {
+    return kClosesTavelune;
+  }
+  // The check in the script must come before anything that changes the machine: right after
+  // InstallInitialize, with no other action before or beside it.
+  ScriptOrder order{};
+  if (!ReadScriptOrder(database, false, &order)) {
+    return kSequenceUnread;
+  }
+  if (order.check <= order.initialize || order.initialize == 0 || !order.checkAlwaysRuns) {
+    return kScriptCheckMisplaced;
+  }
+  if (!ReadScriptOrder(database, true, &order)) {
+    return kSequenceUnread;
+  }
+  if (order.actionBeforeCheck) {
+    return kScriptCheckMisplaced;
+  }
+  // The older version's own removal is not checked: it must come after the newer version's
+  // script, which the check opens.
+  if (order.removal != 0 && (order.finalize == 0 || order.removal <= order.finalize)) {
+    return kRemovedUnchecked;
+  }
+  return nullptr;
 }
 
 // Why this package could change Tavelune's files although the checks answer 0, or nullptr.
@@ -207,38 +297,43 @@ const WCHAR* PackageFault(MSIHANDLE install) {
   // after this check and before the one in the script.
   WCHAR control[32];
   ReadProperty(install, L"MSIRESTARTMANAGERCONTROL", control, 32);
-  if (wcscmp(control, L"DisableShutdown") != 0 && wcscmp(control, L"Disable") != 0) {
+  if (!ClosesNothing(control)) {
     return kClosesTavelune;
   }
-  // The older version's removal is not checked: it must come after the newer version's check in
-  // the script, not before it.
   MSIHANDLE database = MsiGetActiveDatabase(install);
   if (database == 0) {
     return kSequenceUnread;
   }
-  bool hasCheck = false;
-  bool hasRemoval = false;
-  int check = 0;
-  int removal = 0;
-  const bool read = ReadSequence(database,
-                                 L"SELECT `Sequence` FROM `InstallExecuteSequence` WHERE "
-                                 L"`Action` = 'TaveluneCheckInScript'",
-                                 &hasCheck, &check) &&
-                    ReadSequence(database,
-                                 L"SELECT `Sequence` FROM `InstallExecuteSequence` WHERE "
-                                 L"`Action` = 'RemoveExistingProducts'",
-                                 &hasRemoval, &removal);
+  const WCHAR* fault = FaultInTables(database);
   MsiCloseHandle(database);
-  if (!read) {
-    return kSequenceUnread;
+  return fault;
+}
+
+// Each entry point: where it reads its path from, and whether it also checks the package.
+struct Check {
+  const WCHAR* action;
+  const WCHAR* property;
+  const WCHAR* notTavelune;  // what the log says of a path that is not Tavelune.exe's
+  bool checksPackage;
+};
+
+// The path may need 64 KiB, taken from the heap: the stack of the thread that Windows Installer
+// calls an action on is not ours to size.
+UINT CheckFromProperty(MSIHANDLE install, const Check& check) {
+  HANDLE heap = GetProcessHeap();
+  auto* path = static_cast<WCHAR*>(HeapAlloc(heap, 0, kPathCapacity * sizeof(WCHAR)));
+  if (path == nullptr) {
+    return Refuse(install, check.action, L"", kFoundUndetermined);
   }
-  if (!hasCheck) {
-    return kNoScriptCheck;
+  ReadProperty(install, check.property, path, kPathCapacity);
+  const WCHAR* fault = check.checksPackage ? PackageFault(install) : nullptr;
+  if (fault == nullptr && !IsFullPathOfTavelune(path)) {
+    fault = check.notTavelune;
   }
-  if (hasRemoval && removal <= check) {
-    return kRemovedUnchecked;
-  }
-  return nullptr;
+  const UINT result = fault != nullptr ? Refuse(install, check.action, path, fault)
+                                       : CheckPath(install, check.action, path);
+  HeapFree(heap, 0, path);
+  return result;
 }
 
 }  // namespace
@@ -246,25 +341,14 @@ const WCHAR* PackageFault(MSIHANDLE install) {
 // Immediate, before anything is changed: TAVELUNEPATH as the package's action TavelunePath has
 // formatted it, in a package that lets nothing else change the files under a running Tavelune.
 TAVELUNE_ACTION TaveluneCheck(MSIHANDLE install) {
-  WCHAR path[kPathCapacity];
-  ReadProperty(install, L"TAVELUNEPATH", path, kPathCapacity);
-  const WCHAR* fault = PackageFault(install);
-  if (fault != nullptr) {
-    return Refuse(install, kImmediate, path, fault);
-  }
-  if (!IsFullPathOfTavelune(path)) {
-    return Refuse(install, kImmediate, path, kNotTaveluneProperty);
-  }
-  return CheckPath(install, kImmediate, path);
+  return CheckFromProperty(install,
+                           {L"TaveluneCheck", L"TAVELUNEPATH", kNotTaveluneProperty, true});
 }
 
-// Deferred, in the installation script: a deferred action reads nothing but CustomActionData,
-// which the package sets to TAVELUNEPATH's value.
+// Deferred, in the installation script, which shows an action no property of the installation but
+// CustomActionData, ProductCode and UserSID: the package sets CustomActionData to TAVELUNEPATH's
+// value.
 TAVELUNE_ACTION TaveluneCheckInScript(MSIHANDLE install) {
-  WCHAR path[kPathCapacity];
-  ReadProperty(install, L"CustomActionData", path, kPathCapacity);
-  if (!IsFullPathOfTavelune(path)) {
-    return Refuse(install, kInScript, path, kNotTaveluneData);
-  }
-  return CheckPath(install, kInScript, path);
+  return CheckFromProperty(
+      install, {L"TaveluneCheckInScript", L"CustomActionData", kNotTaveluneData, false});
 }

@@ -143,6 +143,7 @@ MSIHANDLE MsiCreateRecord(UINT fields);
 UINT MsiRecordSetStringW(MSIHANDLE record, UINT field, const WCHAR* value);
 UINT MsiGetPropertyW(MSIHANDLE install, const WCHAR* name, WCHAR* value, DWORD* length);
 int MsiRecordGetInteger(MSIHANDLE record, UINT field);
+UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, WCHAR* value, DWORD* length);
 int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record);
 MSIHANDLE MsiGetActiveDatabase(MSIHANDLE install);
 UINT MsiDatabaseOpenViewW(MSIHANDLE database, const WCHAR* query, MSIHANDLE* view);

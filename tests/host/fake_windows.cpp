@@ -26,8 +26,14 @@ std::size_t cursor = 0;
 DWORD lastError = 0;
 int windowStation;  // the one there is; only its flags can be asked for
 std::map<MSIHANDLE, std::vector<std::wstring>> records;  // each open record's fields
-std::map<MSIHANDLE, std::wstring> views;  // each open view: the action its query selects
-std::set<MSIHANDLE> databases;            // each open database
+// Each open view: its query, and once executed, the rows it selects and how many were fetched.
+struct View {
+  std::wstring query;
+  std::vector<std::vector<std::wstring>> rows;
+  std::size_t fetched = 0;
+};
+std::map<MSIHANDLE, View> views;
+std::set<MSIHANDLE> databases;  // each open database
 MSIHANDLE nextRecord = 0x100;
 int heapBlocks = 0;
 int heap;  // the one there is
@@ -417,33 +423,59 @@ std::wstring Property(const std::wstring& name) {
   return L"";
 }
 
-// Windows Installer's formatting, as far as the action relies on it: first each "[n]" becomes
-// field n, then the whole is formatted again, where "[\\c]" stands for the character c and
-// "[NAME]" for the property NAME (empty when unset).
-std::wstring Format(const std::vector<std::wstring>& fields) {
-  const auto substitute = [](const std::wstring& format, const auto& value) {
-    std::wstring text;
-    for (std::size_t at = 0; at < format.size(); ++at) {
-      std::size_t end = format.find(L']', at + 1);
-      if (format[at] != L'[' || end == std::wstring::npos) {
-        text += format[at];
-        continue;
-      }
-      text += value(format.substr(at + 1, end - at - 1));
+// Formats `text` once, as Windows Installer formats after putting a record's fields in: "[\c]" is
+// the character c, "[NAME]" the property NAME (empty when unset), and a group in braces that holds
+// brackets is its formatted text, or nothing when a property it names is unset; a group without
+// brackets stays as it is, braces and all. Says whether it met brackets, and whether every
+// property it named was set.
+std::wstring FormatProperties(const std::wstring& text, bool* named, bool* allSet) {
+  std::wstring formatted;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::size_t end = text.find(text[at] == L'{' ? L'}' : L']', at + 1);
+    if (text[at] == L'[' && at + 3 < text.size() && text[at + 1] == L'\\' && text[at + 3] == L']') {
+      formatted += text[at + 2];
+      *named = true;
+      at += 3;
+    } else if (text[at] == L'[' && end != std::wstring::npos) {
+      const std::wstring name = text.substr(at + 1, end - at - 1);
+      *named = true;
+      *allSet = *allSet && std::any_of(fake.properties.begin(), fake.properties.end(),
+                                       [&](const auto& set) { return set.first == name; });
+      formatted += Property(name);
       at = end;
+    } else if (text[at] == L'{' && end != std::wstring::npos) {
+      bool groupNamed = false;
+      bool groupSet = true;
+      const std::wstring group =
+          FormatProperties(text.substr(at + 1, end - at - 1), &groupNamed, &groupSet);
+      formatted += !groupNamed ? L"{" + group + L"}" : groupSet ? group : L"";
+      at = end;
+    } else {
+      formatted += text[at];
     }
-    return text;
-  };
-  const std::wstring withFields = substitute(fields[0], [&](const std::wstring& key) {
-    if (key.empty() || key.find_first_not_of(L"0123456789") != std::wstring::npos) {
-      return L"[" + key + L"]";
+  }
+  return formatted;
+}
+
+// A record as Windows Installer formats it: first each "[n]" of field 0 becomes field n, then the
+// whole is formatted.
+std::wstring Format(const std::vector<std::wstring>& fields) {
+  std::wstring withFields;
+  const std::wstring& format = fields[0];
+  for (std::size_t at = 0; at < format.size(); ++at) {
+    const std::size_t end = format.find(L']', at + 1);
+    const std::wstring key = end == std::wstring::npos ? L"" : format.substr(at + 1, end - at - 1);
+    if (format[at] != L'[' || key.empty() || key.find_first_not_of(L"0123456789") != key.npos) {
+      withFields += format[at];
+      continue;
     }
     const std::size_t field = std::stoul(key);
-    return field < fields.size() ? fields[field] : std::wstring();
-  });
-  return substitute(withFields, [](const std::wstring& key) {
-    return key.size() == 2 && key[0] == L'\\' ? key.substr(1) : Property(key);
-  });
+    withFields += field < fields.size() ? fields[field] : std::wstring();
+    at = end;
+  }
+  bool named = false;
+  bool allSet = true;
+  return FormatProperties(withFields, &named, &allSet);
 }
 
 // As Windows Installer hands a string out: ERROR_MORE_DATA and the length needed when it does not
@@ -486,7 +518,16 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
     Misuse("MsiRecordGetInteger on no open record, or past its fields");
     return 0;
   }
-  return std::stoi(found->second[field]);
+  return found->second[field].empty() ? kNull : std::stoi(found->second[field]);
+}
+
+UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, WCHAR* value, DWORD* length) {
+  auto found = records.find(record);
+  if (found == records.end() || field >= found->second.size()) {
+    Misuse("MsiRecordGetStringW on no open record, or past its fields");
+    return ERROR_INVALID_HANDLE;
+  }
+  return HandOut(found->second[field], value, length);
 }
 
 MSIHANDLE MsiGetActiveDatabase(MSIHANDLE install) {
@@ -498,17 +539,45 @@ MSIHANDLE MsiGetActiveDatabase(MSIHANDLE install) {
   return nextRecord;
 }
 
-// The one query an action makes: the sequence number of one action of InstallExecuteSequence.
+namespace {
+
+// The two queries an action makes, and what each selects from the script's tables; a record's
+// field 0 is its template, left empty.
+constexpr std::wstring_view kPropertyQuery = L"SELECT `Value` FROM `Property` WHERE `Property` = '";
+constexpr std::wstring_view kSequenceQuery =
+    L"SELECT `Action`, `Sequence`, `Condition` FROM `InstallExecuteSequence`";
+
+std::vector<std::vector<std::wstring>> Select(std::wstring_view query) {
+  std::vector<std::vector<std::wstring>> rows;
+  if (query == kSequenceQuery) {
+    for (const FakeSequenceRow& row : fake.executeSequence) {
+      rows.push_back({L"", row.action, row.sequence == kNull ? L"" : std::to_wstring(row.sequence),
+                      row.condition});
+    }
+    return rows;
+  }
+  const std::wstring_view name =
+      query.substr(kPropertyQuery.size(), query.size() - kPropertyQuery.size() - 1);
+  for (const auto& [property, value] : fake.propertyTable) {
+    if (property == name) {
+      rows.push_back({L"", value});
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
 UINT MsiDatabaseOpenViewW(MSIHANDLE database, const WCHAR* query, MSIHANDLE* view) {
   const std::wstring_view asked(query);
-  const std::wstring_view prefix =
-      L"SELECT `Sequence` FROM `InstallExecuteSequence` WHERE `Action` = '";
-  if (databases.count(database) == 0 || asked.substr(0, prefix.size()) != prefix ||
-      asked.back() != L'\'') {
+  const bool known =
+      asked == kSequenceQuery ||
+      (asked.substr(0, kPropertyQuery.size()) == kPropertyQuery && asked.back() == L'\'');
+  if (databases.count(database) == 0 || !known) {
     Misuse("MsiDatabaseOpenViewW on no open database, or with another query");
     return ERROR_INVALID_PARAMETER;
   }
-  views[++nextRecord] = std::wstring(asked.substr(prefix.size(), asked.size() - prefix.size() - 1));
+  views[++nextRecord] = {std::wstring(asked), {}, 0};
   *view = nextRecord;
   return ERROR_SUCCESS;
 }
@@ -518,6 +587,8 @@ UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE parameters) {
     Misuse("MsiViewExecute on no open view, or with parameters");
     return ERROR_INVALID_HANDLE;
   }
+  views[view].rows = Select(views[view].query);
+  views[view].fetched = 0;
   return ERROR_SUCCESS;
 }
 
@@ -526,14 +597,13 @@ UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
     Misuse("MsiViewFetch on no open view");
     return ERROR_INVALID_HANDLE;
   }
-  for (const auto& [action, sequence] : fake.executeSequence) {
-    if (action == views[view]) {
-      records[++nextRecord] = {L"", std::to_wstring(sequence)};
-      *record = nextRecord;
-      return ERROR_SUCCESS;
-    }
+  View& open = views[view];
+  if (open.fetched == open.rows.size()) {
+    return ERROR_NO_MORE_ITEMS;
   }
-  return ERROR_NO_MORE_ITEMS;
+  records[++nextRecord] = open.rows[open.fetched++];
+  *record = nextRecord;
+  return ERROR_SUCCESS;
 }
 
 int MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE kind, MSIHANDLE record) {

@@ -9,6 +9,14 @@
 
 #include "platform/platform.h"
 
+// A row of InstallExecuteSequence; kNull as its sequence stands for Null.
+constexpr int kNull = -2147483647 - 1;
+struct FakeSequenceRow {
+  std::wstring action;
+  int sequence = kNull;
+  std::wstring condition;
+};
+
 struct FakeProcess {
   DWORD processId = 0;
   std::wstring exeFile;
@@ -43,9 +51,10 @@ struct FakeSystem {
   bool sessionQueryFails = false;
   bool threadFails = false;  // CreateThread fails, as when the process is out of memory
   // Windows Installer's properties, as an action reads them and formats with them, and the
-  // package's InstallExecuteSequence: each action's name and sequence number.
+  // package's tables: Property and InstallExecuteSequence.
   std::vector<std::pair<std::wstring, std::wstring>> properties;
-  std::vector<std::pair<std::wstring, int>> executeSequence;
+  std::vector<std::pair<std::wstring, std::wstring>> propertyTable;
+  std::vector<FakeSequenceRow> executeSequence;
   bool databaseFails = false;  // MsiGetActiveDatabase has no database to give
 
   // What the scan did.

@@ -11,9 +11,8 @@ extern "C" UINT TaveluneCheckInScript(MSIHANDLE install);
 
 namespace {
 
-using Messages = std::vector<std::pair<int, std::wstring>>;
 using Properties = std::vector<std::pair<std::wstring, std::wstring>>;
-using Sequence = std::vector<std::pair<std::wstring, int>>;
+using Sequence = std::vector<FakeSequenceRow>;
 
 constexpr MSIHANDLE kInstall = 42;
 constexpr int kError = INSTALLMESSAGE_ERROR | 0x10;  // OK only, with the error icon
@@ -23,144 +22,230 @@ const std::wstring kRunning =
 const std::wstring kUndetermined =
     L"Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar.";
 const std::wstring kPath = L"C:\\Apps\\Tavelune\\Tavelune.exe";
-// As the block sets them: Restart Manager closes nothing, and the older version goes last.
-const Properties kBlock = {{L"MSIRESTARTMANAGERCONTROL", L"DisableShutdown"},
-                           {L"TAVELUNEPATH", kPath}};
-const Sequence kBlockSequence = {
-    {L"TaveluneCheck", 1003}, {L"TaveluneCheckInScript", 1501}, {L"RemoveExistingProducts", 6601}};
-
 const FakeProcess kElsewhere = {10, L"Tavelune.exe", L"D:\\Old\\Tavelune.exe"};
 
-std::wstring Line(const std::wstring& action, const std::wstring& path, const std::wstring& found) {
-  return action + L": " + path + L": " + found;
-}
+// As the block sets things up: Restart Manager closes nothing, the script's check opens the
+// script, and the older version goes last.
+const Properties kBlock = {{L"MSIRESTARTMANAGERCONTROL", L"DisableShutdown"},
+                           {L"TAVELUNEPATH", kPath}};
+const Properties kBlockTable = {{L"MSIRESTARTMANAGERCONTROL", L"DisableShutdown"}};
+const Sequence kBlockSequence = {
+    {L"CostFinalize", 1000},          {L"TaveluneCheck", 1003, L"NOT UPGRADINGPRODUCTCODE"},
+    {L"InstallInitialize", 1500},     {L"TaveluneCheckInScript", 1501, L"NOT UPGRADINGPRODUCTCODE"},
+    {L"RemoveFiles", 3500},           {L"InstallFinalize", 6600},
+    {L"RemoveExistingProducts", 6601}};
 
 Properties With(Properties properties, const std::wstring& name, const std::wstring& value) {
   properties.insert(properties.begin(), {name, value});  // the fake reads the first it finds
   return properties;
 }
 
+// The block's sequence with `action` at `sequence` (kNull: Null; 0: left out) and `condition`.
+Sequence Moved(const std::wstring& action, int sequence,
+               const std::wstring& condition = L"NOT UPGRADINGPRODUCTCODE") {
+  Sequence moved;
+  for (const FakeSequenceRow& row : kBlockSequence) {
+    if (row.action != action) {
+      moved.push_back(row);
+    } else if (sequence != 0) {
+      moved.push_back({action, sequence, condition});
+    }
+  }
+  return moved;
+}
+
+const std::wstring kNoneRuns = L"0, no Tavelune process runs from it";
+const std::wstring kOneRuns = L"10, a Tavelune process runs from it";
+const std::wstring kCannotTell = L"20, " + kUndetermined;
+const std::wstring kNotTavelune =
+    L"20, not the full path of Tavelune.exe: set TAVELUNEPATH to it in the action TavelunePath, as "
+    L"[YOURFOLDER]Tavelune.exe with your package's folder property";
+const std::wstring kRestartManager =
+    L"20, MSIRESTARTMANAGERCONTROL is not DisableShutdown or Disable in the property and in the "
+    L"Property table, so Restart Manager could close Tavelune: set it to DisableShutdown";
+const std::wstring kMisplaced =
+    L"20, TaveluneCheckInScript does not run right after InstallInitialize, before every other "
+    L"action of the script: sequence it as the block does";
+const std::wstring kRemovedFirst =
+    L"20, RemoveExistingProducts comes before InstallFinalize, so the older version could be "
+    L"removed unchecked: sequence it after InstallFinalize";
+
 struct ActionCase {
   const char* situation;
   UINT (*action)(MSIHANDLE);
   Properties properties;
   std::vector<FakeProcess> processes;
-  Messages expectedMessages;  // the action's result follows: 1603 after an error, 0 otherwise
+  std::wstring found;         // the log's line after "ACTION: PATH: "
+  const std::wstring* told;   // the error message the user sees, and then the action fails
+  std::wstring path = kPath;  // as the log names it
   Sequence executeSequence = kBlockSequence;
+  Properties propertyTable = kBlockTable;
   bool threadFails = false;
   bool databaseFails = false;
 };
 
-const std::wstring kNotTavelune =
-    L"20, not the full path of Tavelune.exe: set TAVELUNEPATH to it in the action TavelunePath, as "
-    L"[YOURFOLDER]Tavelune.exe with your package's folder property";
-const std::wstring kRestartManager =
-    L"20, MSIRESTARTMANAGERCONTROL is neither DisableShutdown nor Disable, so Restart Manager "
-    L"could "
-    L"close Tavelune: set it to DisableShutdown";
-const std::wstring kRemovedFirst =
-    L"20, RemoveExistingProducts comes before TaveluneCheckInScript, so the older version would be "
-    L"removed unchecked: sequence it after InstallFinalize";
-
 const ActionCase kActionCases[] = {
-    {"nothing runs from the path",
-     TaveluneCheck,
-     kBlock,
-     {kElsewhere},
-     {{INSTALLMESSAGE_INFO,
-       Line(L"TaveluneCheck", kPath, L"0, no Tavelune process runs from it")}}},
+    {"nothing runs from the path", TaveluneCheck, kBlock, {kElsewhere}, kNoneRuns, nullptr},
     {"Tavelune runs from a folder with brackets and braces: the log names it exactly",
      TaveluneCheck,
-     With(With(kBlock, L"TAVELUNEPATH", L"C:\\Tave [x] {1}\\bin\\Tavelune.exe"), L"x", L"X"),
-     {{10, L"Tavelune.exe", L"C:\\Tave [x] {1}\\bin\\Tavelune.exe"}},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", L"C:\\Tave [x] {1}\\bin\\Tavelune.exe",
-                                 L"10, a Tavelune process runs from it")},
-      {kError, kRunning}}},
+     With(With(kBlock, L"TAVELUNEPATH", L"C:\\Tave [x] {1} {[x]}\\Tavelune.exe"), L"x", L"X"),
+     {{10, L"Tavelune.exe", L"C:\\Tave [x] {1} {[x]}\\Tavelune.exe"}},
+     kOneRuns,
+     &kRunning,
+     L"C:\\Tave [x] {1} {[x]}\\Tavelune.exe"},
     {"in the script, Tavelune runs from the path in its data, whatever TAVELUNEPATH says",
      TaveluneCheckInScript,
      {{L"CustomActionData", L"C:\\Apps\\[b]\\Tavelune.exe"}, {L"TAVELUNEPATH", kPath}},
      {{10, L"Tavelune.exe", L"C:\\Apps\\[b]\\Tavelune.exe"}},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheckInScript", L"C:\\Apps\\[b]\\Tavelune.exe",
-                                 L"10, a Tavelune process runs from it")},
-      {kError, kRunning}}},
+     kOneRuns,
+     &kRunning,
+     L"C:\\Apps\\[b]\\Tavelune.exe"},
     {"in the script, a Tavelune that refuses inspection: the user is told too",
      TaveluneCheckInScript,
      {{L"CustomActionData", kPath}},
      {{10, L"Tavelune.exe", kPath, ERROR_ACCESS_DENIED}},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheckInScript", kPath, L"20, " + kUndetermined)},
-      {kError, kUndetermined}}},
+     kCannotTell,
+     &kUndetermined},
     {"in the script without its data: nothing to check is no answer",
      TaveluneCheckInScript,
      {},
      {},
-     {{INSTALLMESSAGE_INFO,
-       Line(L"TaveluneCheckInScript", L"",
-            L"20, not the full path of Tavelune.exe: TaveluneCheckInScript.Path must set this "
-            L"action's data to [TAVELUNEPATH] before the script runs")},
-      {kError, kUndetermined}}},
+     L"20, not the full path of Tavelune.exe: TaveluneCheckInScript.Path must set this action's "
+     L"data to [TAVELUNEPATH] before the script runs",
+     &kUndetermined,
+     L""},
     {"a path too long to read is not cut",
      TaveluneCheck,
      With(kBlock, L"TAVELUNEPATH", L"C:\\" + std::wstring(32770, L'x') + L"\\Tavelune.exe"),
      {},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", L"", kNotTavelune)}, {kError, kUndetermined}}},
-    {"the scan's thread cannot be started: no answer, never a 0",
-     TaveluneCheck,
-     kBlock,
-     {},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", kPath, L"20, " + kUndetermined)},
-      {kError, kUndetermined}},
-     kBlockSequence,
-     true},
+     kNotTavelune,
+     &kUndetermined,
+     L""},
+    {.situation = "the scan's thread cannot be started: no answer, never a 0",
+     .action = TaveluneCheck,
+     .properties = kBlock,
+     .found = kCannotTell,
+     .told = &kUndetermined,
+     .threadFails = true},
     {"Restart Manager may close programs (a command line's 0)",
      TaveluneCheck,
      With(kBlock, L"MSIRESTARTMANAGERCONTROL", L"0"),
      {},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", kPath, kRestartManager)},
-      {kError, kUndetermined}}},
+     kRestartManager,
+     &kUndetermined},
     {"Restart Manager left at its default",
      TaveluneCheck,
      {{L"TAVELUNEPATH", kPath}},
      {},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", kPath, kRestartManager)},
-      {kError, kUndetermined}}},
+     kRestartManager,
+     &kUndetermined,
+     kPath,
+     kBlockSequence,
+     {}},
+    {"Restart Manager's setting in the property alone, as a custom action sets it",
+     TaveluneCheck,
+     kBlock,
+     {},
+     kRestartManager,
+     &kUndetermined,
+     kPath,
+     kBlockSequence,
+     {{L"MSIRESTARTMANAGERCONTROL", L"0"}}},
     {"Restart Manager switched off altogether, nothing runs",
      TaveluneCheck,
      With(kBlock, L"MSIRESTARTMANAGERCONTROL", L"Disable"),
      {kElsewhere},
-     {{INSTALLMESSAGE_INFO,
-       Line(L"TaveluneCheck", kPath, L"0, no Tavelune process runs from it")}}},
-    {"the older version is removed right after InstallValidate",
+     kNoneRuns,
+     nullptr,
+     kPath,
+     kBlockSequence,
+     {{L"MSIRESTARTMANAGERCONTROL", L"Disable"}}},
+    {"the older version removed right after InstallValidate",
      TaveluneCheck,
      kBlock,
      {},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", kPath, kRemovedFirst)}, {kError, kUndetermined}},
-     {{L"RemoveExistingProducts", 1401}, {L"TaveluneCheckInScript", 1501}}},
-    {"no check in the script",
+     kRemovedFirst,
+     &kUndetermined,
+     kPath,
+     Moved(L"RemoveExistingProducts", 1401)},
+    {"the older version removed before InstallFinalize",
      TaveluneCheck,
      kBlock,
      {},
-     {{INSTALLMESSAGE_INFO,
-       Line(L"TaveluneCheck", kPath,
-            L"20, TaveluneCheckInScript is not in InstallExecuteSequence: a Tavelune started after "
-            L"this check would go unseen; sequence it right after InstallInitialize")},
-      {kError, kUndetermined}},
-     {{L"RemoveExistingProducts", 6601}}},
+     kRemovedFirst,
+     &kUndetermined,
+     kPath,
+     Moved(L"RemoveExistingProducts", 6500)},
+    {"the older version's removal sequenced at Null, which never runs",
+     TaveluneCheck,
+     kBlock,
+     {kElsewhere},
+     kNoneRuns,
+     nullptr,
+     kPath,
+     Moved(L"RemoveExistingProducts", kNull)},
     {"no major upgrade at all, nothing runs",
      TaveluneCheck,
      kBlock,
      {kElsewhere},
-     {{INSTALLMESSAGE_INFO, Line(L"TaveluneCheck", kPath, L"0, no Tavelune process runs from it")}},
-     {{L"TaveluneCheckInScript", 1501}}},
-    {"the package's tables cannot be read",
+     kNoneRuns,
+     nullptr,
+     kPath,
+     Moved(L"RemoveExistingProducts", 0)},
+    {"no check in the script",
      TaveluneCheck,
      kBlock,
      {},
-     {{INSTALLMESSAGE_INFO,
-       Line(L"TaveluneCheck", kPath, L"20, InstallExecuteSequence could not be read")},
-      {kError, kUndetermined}},
-     kBlockSequence,
-     false,
-     true},
+     kMisplaced,
+     &kUndetermined,
+     kPath,
+     Moved(L"TaveluneCheckInScript", 0)},
+    {"the script's check after RemoveFiles",
+     TaveluneCheck,
+     kBlock,
+     {},
+     kMisplaced,
+     &kUndetermined,
+     kPath,
+     Moved(L"TaveluneCheckInScript", 3501)},
+    {"the script's check beside another action",
+     TaveluneCheck,
+     kBlock,
+     {},
+     kMisplaced,
+     &kUndetermined,
+     kPath,
+     Moved(L"InstallFinalize", 1501)},
+    {"the script's check before InstallInitialize",
+     TaveluneCheck,
+     kBlock,
+     {},
+     kMisplaced,
+     &kUndetermined,
+     kPath,
+     Moved(L"TaveluneCheckInScript", 1499)},
+    {"the script's check sequenced at Null",
+     TaveluneCheck,
+     kBlock,
+     {},
+     kMisplaced,
+     &kUndetermined,
+     kPath,
+     Moved(L"TaveluneCheckInScript", kNull)},
+    {"the script's check under a condition of its own",
+     TaveluneCheck,
+     kBlock,
+     {},
+     kMisplaced,
+     &kUndetermined,
+     kPath,
+     Moved(L"TaveluneCheckInScript", 1501, L"NOT Installed")},
+    {.situation = "the package's tables cannot be read",
+     .action = TaveluneCheck,
+     .properties = kBlock,
+     .found = L"20, InstallExecuteSequence could not be read",
+     .told = &kUndetermined,
+     .databaseFails = true},
 };
 
 void ExpectNothingLeftOpen() {
@@ -174,11 +259,18 @@ TEST(MsiAction, OnlyNoTaveluneLetsTheInstallationGoOn) {
     ResetFake({.processes = row.processes,
                .threadFails = row.threadFails,
                .properties = row.properties,
+               .propertyTable = row.propertyTable,
                .executeSequence = row.executeSequence,
                .databaseFails = row.databaseFails});
-    const bool refused = row.expectedMessages.size() > 1;
-    EXPECT_EQ(row.action(kInstall), refused ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS);
-    EXPECT_EQ(Fake().messages, row.expectedMessages);
+    EXPECT_EQ(row.action(kInstall), row.told != nullptr ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS);
+    const std::wstring action =
+        row.action == TaveluneCheck ? L"TaveluneCheck" : L"TaveluneCheckInScript";
+    std::vector<std::pair<int, std::wstring>> messages = {
+        {INSTALLMESSAGE_INFO, action + L": " + row.path + L": " + row.found}};
+    if (row.told != nullptr) {
+      messages.emplace_back(kError, *row.told);
+    }
+    EXPECT_EQ(Fake().messages, messages);
     if (Fake().threadStack != 0) {
       EXPECT_GE(Fake().threadStack, 256u * 1024) << "the scan's two paths need 128 KiB";
     }
@@ -208,6 +300,7 @@ TEST(MsiAction, RefusesWhatIsNotTheFullPathOfTavelune) {
           {&TaveluneCheckInScript, L"TaveluneCheckInScript", L"CustomActionData"}}) {
       ResetFake({.processes = {{10, L"Tavelune.exe", L"C:\\Work\\Tavelune.exe"}},
                  .properties = With(kBlock, property, path),
+                 .propertyTable = kBlockTable,
                  .executeSequence = kBlockSequence});
       EXPECT_EQ(action(kInstall), ERROR_INSTALL_FAILURE);
       ASSERT_EQ(Fake().messages.size(), 2u);

@@ -695,12 +695,12 @@ const MsiCase kMsiCases[] = {
      L"20, Der Status laufender Tavelune-Prozesse ist nicht sicher bestimmbar."},
     {"Restart Manager allowed to close programs", L"/i tavelune-2.msi MSIRESTARTMANAGERCONTROL=0",
      L"tavelune-1.msi", StandInState::None, 1603, kFirst,
-     L"20, MSIRESTARTMANAGERCONTROL is neither DisableShutdown nor Disable, so Restart Manager "
-     L"could close Tavelune: set it to DisableShutdown"},
+     L"20, MSIRESTARTMANAGERCONTROL is not DisableShutdown or Disable in the property and in the "
+     L"Property table, so Restart Manager could close Tavelune: set it to DisableShutdown"},
     {"the older version removed right after InstallValidate", L"/i tavelune-2-early-removal.msi",
      L"tavelune-1.msi", StandInState::None, 1603, kFirst,
-     L"20, RemoveExistingProducts comes before TaveluneCheckInScript, so the older version would "
-     L"be removed unchecked: sequence it after InstallFinalize"},
+     L"20, RemoveExistingProducts comes before InstallFinalize, so the older version could be "
+     L"removed unchecked: sequence it after InstallFinalize"},
     {"a folder with brackets and braces while Tavelune runs", L"/i tavelune-2.msi",
      L"tavelune-1.msi", StandInState::Runs, 1603, kFirst, kOneRuns, L"TaveluneCheck", false,
      L"INSTALLDIR", L"Tavelune.exe", L"\\Tave [x] {1}"},
