@@ -1,0 +1,177 @@
+// tavelune-update.exe [--silent] [--wait SECONDS] [--from SOURCE] [--log FILE] [FOLDER]
+#include <stdio.h>
+#include <wchar.h>
+
+#include "platform/platform.h"
+#include "update_engine/update_files.h"
+
+namespace {
+
+struct CommandLine {
+  bool silent;
+  DWORD waitSeconds;
+  const WCHAR* source;
+  const WCHAR* log;
+  const WCHAR* folder;
+};
+
+// Seconds as plain decimal digits, at most a day: anything else is a command line it cannot read.
+bool ReadSeconds(const WCHAR* text, DWORD* seconds) {
+  *seconds = 0;
+  if (*text == L'\0') {
+    return false;
+  }
+  for (; *text != L'\0'; ++text) {
+    if (*text < L'0' || *text > L'9' || *seconds > 86400) {
+      return false;
+    }
+    *seconds = *seconds * 10 + static_cast<DWORD>(*text - L'0');
+  }
+  return *seconds <= 86400;
+}
+
+bool ReadCommandLine(int argc, wchar_t* argv[], CommandLine& line) {
+  line = CommandLine{false, 0, nullptr, nullptr, nullptr};
+  for (int i = 1; i < argc; ++i) {
+    bool hasValue = i + 1 < argc;
+    if (wcscmp(argv[i], L"--silent") == 0) {
+      line.silent = true;
+    } else if (wcscmp(argv[i], L"--wait") == 0 && hasValue) {
+      if (!ReadSeconds(argv[++i], &line.waitSeconds)) {
+        return false;
+      }
+    } else if (wcscmp(argv[i], L"--from") == 0 && hasValue && line.source == nullptr) {
+      line.source = argv[++i];
+    } else if (wcscmp(argv[i], L"--log") == 0 && hasValue && line.log == nullptr) {
+      line.log = argv[++i];
+    } else if (wcsncmp(argv[i], L"--", 2) != 0 && line.folder == nullptr && argv[i][0] != L'\0') {
+      line.folder = argv[i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The absolute form of `path` without a trailing backslash; false when there is none that fits.
+bool MakeAbsolute(const WCHAR* path, WCHAR* absolute) {
+  DWORD length = GetFullPathNameW(path, kEnginePathCapacity, absolute, nullptr);
+  if (length == 0 || length >= kEnginePathCapacity) {
+    return false;
+  }
+  while (length > 3 && absolute[length - 1] == L'\\') {
+    absolute[--length] = L'\0';
+  }
+  return true;
+}
+
+// The folder this program lies in.
+bool OwnFolder(WCHAR* folder) {
+  DWORD length = GetModuleFileNameW(nullptr, folder, kEnginePathCapacity);
+  if (length == 0 || length >= kEnginePathCapacity) {
+    return false;
+  }
+  WCHAR* lastSeparator = wcsrchr(folder, L'\\');
+  if (lastSeparator == nullptr) {
+    return false;
+  }
+  lastSeparator[0] = L'\0';
+  return true;
+}
+
+// Appends `line` to the log file in UTF-8, after the time in UTC. Nothing can be done about a
+// failed write: the exit status still says it all.
+void AppendToLog(const WCHAR* logPath, const WCHAR* line, char* utf8, int utf8Size) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, utf8Size, nullptr, nullptr) - 1;
+  HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE || bytes <= 0) {
+    if (log != INVALID_HANDLE_VALUE) {
+      CloseHandle(log);
+    }
+    return;
+  }
+  DWORD written = 0;
+  static_cast<void>(WriteFile(log, utf8, static_cast<DWORD>(bytes), &written, nullptr));
+  CloseHandle(log);
+}
+
+struct Buffers {
+  WCHAR folder[kEnginePathCapacity];
+  WCHAR source[kEnginePathCapacity];
+  WCHAR helper[kEnginePathCapacity];
+  WCHAR scratch[kEnginePathCapacity];
+  WCHAR logLine[kEnginePathCapacity * 2 + 512];
+  char utf8[(kEnginePathCapacity * 2 + 512) * 3];
+  UpdateReport report;
+};
+
+int Run(int argc, wchar_t* argv[], Buffers& buffers, const WCHAR** logPath) {
+  WCHAR* folder = buffers.folder;
+  WCHAR* source = buffers.source;
+  WCHAR* helper = buffers.helper;
+  WCHAR* scratch = buffers.scratch;
+  UpdateReport& report = buffers.report;
+  CommandLine line;
+  bool readable = ReadCommandLine(argc, argv, line);
+  *logPath = readable ? line.log : nullptr;
+  wcscpy(folder, line.folder != nullptr ? line.folder : L"");
+  if (!readable) {
+    report.reason = L"the command line cannot be read";
+    return kNothingReplaced;
+  }
+  if (line.folder == nullptr) {
+    DWORD length = GetEnvironmentVariableW(L"ProgramW6432", scratch, kEnginePathCapacity);
+    if (length == 0 || length >= kEnginePathCapacity - 10 ||
+        !JoinPath(folder, scratch, L"Tavelune")) {
+      report.reason = L"%ProgramW6432% is not set";
+      return kNothingReplaced;
+    }
+  }
+  if (!MakeAbsolute(line.folder != nullptr ? line.folder : folder, folder) || !OwnFolder(scratch) ||
+      !JoinPath(helper, scratch, L"tavelune-helper.exe")) {
+    report.reason = L"a path cannot be made absolute";
+    return kNothingReplaced;
+  }
+  // The default source lies beside this program, as the helper does.
+  if (line.source == nullptr && !JoinPath(source, scratch, L"files")) {
+    report.reason = L"the source's path is too long";
+    return kNothingReplaced;
+  }
+  wcscpy(scratch, line.source != nullptr ? line.source : source);
+  if (!MakeAbsolute(scratch, source)) {
+    report.reason = L"the source's path cannot be made absolute";
+    return kNothingReplaced;
+  }
+  return UpdateFiles(UpdateRequest{folder, source, helper, line.silent, line.waitSeconds}, report);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  // Run elevated from a folder others can write, it loads system DLLs from System32 only.
+  static_cast<void>(SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+  auto* buffers =
+      static_cast<Buffers*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Buffers)));
+  if (buffers == nullptr) {
+    return kNothingReplaced;
+  }
+  const WCHAR* logPath = nullptr;
+  int status = Run(argc, argv, *buffers, &logPath);
+  const UpdateReport& report = buffers->report;
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  // The time leads only the log file's copy of the line.
+  const size_t timeLength = 21;
+  swprintf(buffers->logLine, sizeof(buffers->logLine) / sizeof(WCHAR),
+           L"%04u-%02u-%02uT%02u:%02u:%02uZ %ls: %d%ls%ls%ls%ls\r\n", now.wYear, now.wMonth,
+           now.wDay, now.wHour, now.wMinute, now.wSecond, buffers->folder, status,
+           report.reason != nullptr ? L" " : L"", report.reason != nullptr ? report.reason : L"",
+           report.file[0] != L'\0' ? L": " : L"", report.file);
+  static_cast<void>(fwprintf(stdout, L"%ls", buffers->logLine + timeLength));
+  if (logPath != nullptr) {
+    AppendToLog(logPath, buffers->logLine, buffers->utf8, static_cast<int>(sizeof(buffers->utf8)));
+  }
+  HeapFree(GetProcessHeap(), 0, buffers);
+  return status;
+}

@@ -1,0 +1,322 @@
+#include "update_engine/update_files.h"
+
+#include <wchar.h>
+
+#include "integration/c/tavelune_helper_client.h"
+#include "update_engine/file_list.h"
+#include "update_engine/journal.h"
+#include "update_engine/swap.h"
+
+namespace {
+
+constexpr const WCHAR* kNotice =
+    L"Tavelune l\u00e4uft noch. Bitte schlie\u00dfen Sie Tavelune und starten Sie die "
+    L"Aktualisierung erneut.";
+constexpr DWORD kCopyBufferSize = 64 * 1024;
+constexpr DWORD kAskAgainMilliseconds = 500;
+
+struct Workspace {
+  WCHAR stage[kEnginePathCapacity];
+  WCHAR backup[kEnginePathCapacity];
+  WCHAR journal[kEnginePathCapacity];
+  WCHAR lock[kEnginePathCapacity];
+  WCHAR tavelune[kEnginePathCapacity];
+  WCHAR backupTavelune[kEnginePathCapacity];
+  WCHAR inFolder[kEnginePathCapacity];
+  WCHAR inStage[kEnginePathCapacity];
+  WCHAR inBackup[kEnginePathCapacity];
+  WCHAR inSource[kEnginePathCapacity];
+  WCHAR scratch[kEnginePathCapacity];
+  unsigned char copyBuffer[kCopyBufferSize];
+  unsigned char compareBuffer[kCopyBufferSize];
+  FileList files;       // what SOURCE holds
+  FileList unfinished;  // what the journal of an interrupted swap lists
+};
+
+int Report(UpdateReport& report, int status, const WCHAR* reason, const WCHAR* file) {
+  report.reason = reason;
+  if (file != nullptr) {
+    wcscpy(report.file, file);
+  }
+  return status;
+}
+
+WCHAR FoldAscii(WCHAR unit) {
+  return unit >= L'A' && unit <= L'Z' ? static_cast<WCHAR>(unit - L'A' + L'a') : unit;
+}
+
+// True when `inner` is `outer` or lies inside it, comparing as NTFS does for the letters A to Z.
+bool IsWithin(const WCHAR* inner, const WCHAR* outer) {
+  size_t at = 0;
+  for (; outer[at] != L'\0'; ++at) {
+    if (FoldAscii(inner[at]) != FoldAscii(outer[at])) {
+      return false;
+    }
+  }
+  return inner[at] == L'\0' || inner[at] == L'\\';
+}
+
+// Asks the helper about `target`, again every half second while the answer is 10, for as long as
+// the request allows.
+int AskHelper(const UpdateRequest& request, const WCHAR* target) {
+  ULONGLONG started = GetTickCount64();
+  for (;;) {
+    int answer = TaveluneHelperCheck(request.helper, target);
+    if (answer != kTaveluneRuns ||
+        GetTickCount64() - started + kAskAgainMilliseconds > request.waitSeconds * 1000ull) {
+      return answer;
+    }
+    Sleep(kAskAgainMilliseconds);
+  }
+}
+
+// The first question: about Tavelune.exe, and about the one that an earlier swap moved into the
+// backup, where a Tavelune started right before it runs on.
+int AskBeforeAnyChange(const UpdateRequest& request, Workspace& work) {
+  int answer = AskHelper(request, work.tavelune);
+  if (answer == kReplaced && PathExists(work.backupTavelune)) {
+    answer = AskHelper(request, work.backupTavelune);
+  }
+  return answer;
+}
+
+int ReportAnswer(UpdateReport& report, int answer, bool unfinished) {
+  if (answer == kTaveluneRuns) {
+    return Report(
+        report, answer,
+        unfinished ? L"Tavelune runs; the folder holds an unfinished update" : L"Tavelune runs",
+        L"Tavelune.exe");
+  }
+  return Report(report, answer,
+                unfinished ? L"whether Tavelune runs cannot be told; the folder holds an "
+                             L"unfinished update"
+                           : L"whether Tavelune runs cannot be told",
+                L"Tavelune.exe");
+}
+
+SwapPlaces PlacesOf(const UpdateRequest& request, Workspace& work) {
+  return SwapPlaces{request.folder, work.stage,    work.backup, work.inFolder,
+                    work.inStage,   work.inBackup, work.scratch};
+}
+
+// Removes what only a run under way needs. False with `report` naming what remains.
+bool ClearLeftovers(Workspace& work, UpdateReport& report) {
+  return RemoveTree(work.stage, report.file) && RemoveTree(work.backup, report.file);
+}
+
+// Finishes or undoes the swap that the journal lists, whichever way finds every copy it needs.
+int RecoverSwap(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  SwapPlaces places = PlacesOf(request, work);
+  if (IsForwardWhole(places, work.unfinished, report.file)) {
+    if (SwapForward(places, work.unfinished, report.file) != 0) {
+      return Report(report, kNotPutBack, L"an unfinished update could not be completed yet",
+                    nullptr);
+    }
+  } else if (!IsBackWhole(places, work.unfinished, report.file)) {
+    return Report(report, kNotPutBack,
+                  L"an unfinished update misses both the old and the new copy of a file", nullptr);
+  } else if (PutBack(places, work.unfinished, report.file) != 0) {
+    return Report(report, kNotPutBack, L"an unfinished update could not be put back yet", nullptr);
+  }
+  // Every file is whole in one version: the journal is no longer needed.
+  if (DeleteWithRetries(work.journal) != 0) {
+    return Report(report, kNotPutBack, L"the journal could not be removed",
+                  L"tavelune-update.journal");
+  }
+  return kReplaced;
+}
+
+// Marks each source file that has an old one in the folder. 30 where a folder stands in the way.
+int MarkOldFiles(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
+    const WCHAR* name = work.files.units + at + 1;
+    if (!JoinPath(work.inFolder, request.folder, name)) {
+      return Report(report, kNothingReplaced, L"a path is too long", name);
+    }
+    if (IsFolder(work.inFolder)) {
+      return Report(report, kNothingReplaced, L"a folder stands where a file must go", name);
+    }
+    work.files.units[at] = PathExists(work.inFolder) ? kHadOldFile : kAddedFile;
+  }
+  return kReplaced;
+}
+
+int StageFiles(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  if (CreateDirectoryW(work.stage, nullptr) == FALSE) {
+    return Report(report, kNothingReplaced, L"the staging folder could not be created",
+                  L"tavelune-update.new");
+  }
+  for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
+    const WCHAR* name = work.files.units + at + 1;
+    if (!JoinPath(work.inSource, request.source, name) ||
+        !JoinPath(work.inStage, work.stage, name) ||
+        !CreateParentFolders(work.scratch, work.stage, name) ||
+        CopyNewFile(work.inSource, work.inStage, work.copyBuffer, kCopyBufferSize) != 0) {
+      return Report(report, kNothingReplaced, L"a new file could not be staged", name);
+    }
+  }
+  return kReplaced;
+}
+
+// Every staged copy reaches the disk, and is what its source holds, before the journal can point
+// at it.
+int FlushAndCheckStaged(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
+    const WCHAR* name = work.files.units + at + 1;
+    if (!JoinPath(work.inSource, request.source, name) ||
+        !JoinPath(work.inStage, work.stage, name) ||
+        !FlushAndCompare(work.inStage, work.inSource, work.copyBuffer, work.compareBuffer,
+                         kCopyBufferSize)) {
+      return Report(report, kNothingReplaced, L"a staged file is gone or differs from its source",
+                    name);
+    }
+  }
+  return kReplaced;
+}
+
+// The steps once the lock is held.
+int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  // Nothing has changed yet: whatever ends the run here leaves the folder as it was.
+  JournalState journal = ReadJournal(work.journal, work.unfinished);
+  if (journal == JournalState::Foreign || journal == JournalState::Unreadable) {
+    return Report(report, kNotPutBack, L"the journal is not one this update wrote",
+                  L"tavelune-update.journal");
+  }
+  int answer = AskBeforeAnyChange(request, work);
+  if (answer != kReplaced) {
+    return ReportAnswer(report, answer, journal == JournalState::Committed);
+  }
+
+  // A kill during recovery leaves the journal, and the next run recovers again.
+  if (journal == JournalState::Committed) {
+    int recovered = RecoverSwap(request, work, report);
+    if (recovered != kReplaced) {
+      return recovered;
+    }
+  } else if (journal == JournalState::Uncommitted && DeleteWithRetries(work.journal) != 0) {
+    // Cut short before its flush: no rename had happened, and the files are the old ones.
+    return Report(report, kNotPutBack, L"the journal could not be removed",
+                  L"tavelune-update.journal");
+  }
+  // Without a journal, stage and backup hold nothing that is needed.
+  if (!ClearLeftovers(work, report)) {
+    return Report(report, kNothingReplaced, L"what an earlier update left cannot be removed yet",
+                  nullptr);
+  }
+
+  int status = MarkOldFiles(request, work, report);
+  if (status != kReplaced) {
+    return status;
+  }
+  // A kill while staging leaves only the stage, which the next run clears.
+  status = StageFiles(request, work, report);
+  if (status == kReplaced) {
+    // The last question, right before the swap: a Tavelune started meanwhile stops it.
+    answer = AskHelper(request, work.tavelune);
+    status = answer == kReplaced ? FlushAndCheckStaged(request, work, report)
+                                 : ReportAnswer(report, answer, false);
+  }
+  if (status == kReplaced && CreateDirectoryW(work.backup, nullptr) == FALSE) {
+    status = Report(report, kNothingReplaced, L"the backup folder could not be created",
+                    L"tavelune-update.old");
+  }
+  // A journal cut short by a power cut reads as never written; once flushed, it holds the swap.
+  if (status == kReplaced && !WriteJournal(work.journal, work.files)) {
+    static_cast<void>(DeleteWithRetries(work.journal));
+    status = Report(report, kNothingReplaced, L"the journal could not be written",
+                    L"tavelune-update.journal");
+  }
+  if (status != kReplaced) {
+    WCHAR* remaining = work.scratch;
+    static_cast<void>(RemoveTree(work.stage, remaining));
+    static_cast<void>(RemoveTree(work.backup, remaining));
+    return status;
+  }
+
+  // From the first rename on, a kill leaves the journal and each file whole in one place at least.
+  SwapPlaces places = PlacesOf(request, work);
+  if (SwapForward(places, work.files, report.file) != 0) {
+    WCHAR* failed = work.inSource;
+    if (PutBack(places, work.files, failed) != 0) {
+      return Report(report, kNotPutBack, L"the old files could not all be put back yet", failed);
+    }
+    status = Report(report, kNothingReplaced, L"a file could not be swapped; all were put back",
+                    nullptr);
+  }
+  // Deleting the journal is the commit of either way; a kill before it repeats the recovery.
+  if (DeleteWithRetries(work.journal) != 0) {
+    return Report(report, status == kReplaced ? kReplaced : kNotPutBack,
+                  L"the journal could not be removed", L"tavelune-update.journal");
+  }
+  if (!ClearLeftovers(work, report)) {
+    return Report(report, status, L"the update's own files could not all be removed", nullptr);
+  }
+  return status;
+}
+
+bool MakePaths(const UpdateRequest& request, Workspace& work) {
+  return JoinPath(work.stage, request.folder, L"tavelune-update.new") &&
+         JoinPath(work.backup, request.folder, L"tavelune-update.old") &&
+         JoinPath(work.journal, request.folder, L"tavelune-update.journal") &&
+         JoinPath(work.lock, request.folder, L"tavelune-update.lock") &&
+         JoinPath(work.tavelune, request.folder, L"Tavelune.exe") &&
+         JoinPath(work.backupTavelune, work.backup, L"Tavelune.exe");
+}
+
+int UpdateWithWorkspace(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  if (!MakePaths(request, work)) {
+    return Report(report, kNothingReplaced, L"the folder's path is too long", nullptr);
+  }
+  if (!IsFolder(request.folder)) {
+    return Report(report, kNothingReplaced, L"the folder does not exist", nullptr);
+  }
+  if (!IsFolder(request.source)) {
+    return Report(report, kNothingReplaced, L"the source folder does not exist", request.source);
+  }
+  if (IsWithin(request.source, request.folder) || IsWithin(request.folder, request.source)) {
+    return Report(report, kNothingReplaced, L"the source and the folder lie inside one another",
+                  request.source);
+  }
+  wcscpy(work.inSource, request.source);
+  if (!ListFiles(work.inSource, wcslen(request.source), work.files)) {
+    return Report(report, kNothingReplaced, L"the source folder cannot be read", request.source);
+  }
+  if (work.files.count == 0) {
+    return Report(report, kNothingReplaced, L"the source folder is empty", request.source);
+  }
+
+  // One update of a folder at a time, the recipes' included: held without sharing for the run,
+  // not inherited, and gone with the process however it ends.
+  HANDLE lock = CreateFileW(work.lock, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (lock == INVALID_HANDLE_VALUE) {
+    return Report(report, kNothingReplaced, L"another update of the folder is under way",
+                  L"tavelune-update.lock");
+  }
+  int status = UpdateLocked(request, work, report);
+  CloseHandle(lock);
+  return status;
+}
+
+}  // namespace
+
+int UpdateFiles(const UpdateRequest& request, UpdateReport& report) {
+  report.reason = nullptr;
+  report.file[0] = L'\0';
+  auto* work = static_cast<Workspace*>(HeapAlloc(GetProcessHeap(), 0, sizeof(Workspace)));
+  if (work == nullptr) {
+    return Report(report, kNothingReplaced, L"not enough memory", nullptr);
+  }
+  work->files = FileList{};
+  work->unfinished = FileList{};
+  int status = UpdateWithWorkspace(request, *work, report);
+  FreeFileList(work->unfinished);
+  FreeFileList(work->files);
+  HeapFree(GetProcessHeap(), 0, work);
+
+  // The notice once, at the end, and only where someone may see it.
+  if (status == kTaveluneRuns && !request.silent) {
+    static_cast<void>(TaveluneHelperNotice(request.helper, kNotice));
+  }
+  return status;
+}
