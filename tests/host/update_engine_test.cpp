@@ -1,0 +1,228 @@
+// The update engine against the fake disk: a run stopped after each change it makes, by a kill or
+// a power cut, and the situations a real folder meets.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_file_system.h"
+#include "update_engine/update_files.h"
+
+namespace {
+
+const std::wstring kFolder = L"C:\\App";
+const std::wstring kSource = L"C:\\Src";
+const std::wstring kTavelune = L"C:\\App\\Tavelune.exe";
+// Each file of the update: its name, its old bytes ("" for none) and its new ones.
+const std::vector<std::array<std::string, 3>> kFiles = {
+    {"Tavelune.exe", "old exe", "new exe, longer"},
+    {"a.dll", "old a", "new a"},
+    {"sub\\b.dat", "old b", "new b"},
+    {"sub\\deep\\c.txt", "", "new c"},
+};
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+void PlantFolders() {
+  std::map<std::wstring, std::string> files = {{kFolder + L"\\keep.txt", "kept"}};
+  for (const auto& [name, oldBytes, newBytes] : kFiles) {
+    files[kSource + L"\\" + Wide(name)] = newBytes;
+    if (!oldBytes.empty()) {
+      files[kFolder + L"\\" + Wide(name)] = oldBytes;
+    }
+  }
+  ResetDisk(files);
+}
+
+// "old" or "new" when every file of the folder is wholly that version; "mixed" otherwise.
+std::string Version() {
+  bool allOld = true;
+  bool allNew = true;
+  for (const auto& [name, oldBytes, newBytes] : kFiles) {
+    auto found = Disk().nodes.find(kFolder + L"\\" + Wide(name));
+    std::string bytes = found == Disk().nodes.end() ? "" : found->second.bytes;
+    allOld = allOld && (found == Disk().nodes.end() ? oldBytes.empty() : bytes == oldBytes);
+    allNew = allNew && found != Disk().nodes.end() && bytes == newBytes;
+  }
+  return allNew ? "new" : allOld ? "old" : "mixed";
+}
+
+// True when nothing of the update's own is in the folder and keep.txt is as it was.
+bool OnlyTaveluneLeft() {
+  for (const auto& [path, _] : Disk().nodes) {
+    if (path.rfind(kFolder + L"\\tavelune-update", 0) == 0) {
+      return false;
+    }
+  }
+  return Disk().nodes[kFolder + L"\\keep.txt"].bytes == "kept";
+}
+
+UpdateReport report;
+
+int Update(DWORD waitSeconds = 0, bool silent = false, const std::wstring& source = kSource) {
+  return UpdateFiles(UpdateRequest{kFolder.c_str(), source.c_str(), L"C:\\Bin\\tavelune-helper.exe",
+                                   silent, waitSeconds},
+                     report);
+}
+
+long ChangesOfAWholeRun() {
+  PlantFolders();
+  EXPECT_EQ(Update(), kReplaced);
+  return Disk().changes;
+}
+
+// Every change of a run in turn is its last: the process is killed, or the power fails, right
+// after it. A run that had ended 0 left every file new. The next run, told that Tavelune runs when
+// it asks right before the swap, shows what recovery alone makes of it: all old or all new, each
+// file whole. The run after it updates, and leaves nothing of its own.
+TEST(UpdateEngine, EveryStopLeavesOneWholeVersion) {
+  const long changes = ChangesOfAWholeRun();
+  ASSERT_GT(changes, 20);
+  for (bool powerCut : {false, true}) {
+    for (long stop = 1; stop <= changes; ++stop) {
+      SCOPED_TRACE((powerCut ? "power cut after change " : "kill after change ") +
+                   std::to_string(stop));
+      PlantFolders();
+      Disk().stopAfter = stop;
+      int interrupted = Update();
+      EndProcess(powerCut);
+      if (interrupted == kReplaced) {
+        EXPECT_EQ(Version(), "new");
+      }
+      Disk().answers[kTavelune] = {0, kTaveluneRuns};
+      EXPECT_EQ(Update(0, true), kTaveluneRuns);
+      EXPECT_NE(Version(), "mixed");
+      Disk().answers.clear();
+      EXPECT_EQ(Update(), kReplaced) << (report.reason ? Wide("") + report.reason : L"");
+      EXPECT_EQ(Version(), "new");
+      EXPECT_TRUE(OnlyTaveluneLeft());
+      EXPECT_EQ(OpenFileHandles(), 0);
+      EXPECT_TRUE(Disk().misuses.empty());
+    }
+  }
+}
+
+struct Situation {
+  const char* name;
+  std::function<void()> arrange;  // after the folders are planted
+  int status;
+  std::string version;
+  std::wstring file;  // the file the run's report names
+  std::size_t questions;
+  std::size_t notices = 0;
+  bool untouched = false;  // no name in the folder changes
+  DWORD waitSeconds = 0;
+  bool silent = false;
+  std::wstring source = kSource;
+};
+
+std::vector<std::wstring> Paths() {
+  std::vector<std::wstring> paths;
+  for (const auto& [path, _] : Disk().nodes) {
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+void StopAfterFirstRename() {
+  ChangesOfAWholeRun();
+  long firstRename = Disk().firstRename;
+  PlantFolders();
+  Disk().stopAfter = firstRename;
+  Update();
+  EndProcess(false);
+  Disk().asked.clear();
+}
+
+const std::wstring kJournal = kFolder + L"\\tavelune-update.journal";
+
+const Situation kSituations[] = {
+    {"a plain update", [] {}, kReplaced, "new", L"", 2},
+    {"Tavelune runs", [] { Disk().answers[kTavelune] = {kTaveluneRuns}; }, kTaveluneRuns, "old",
+     L"Tavelune.exe", 1, 1, true},
+    {"Tavelune runs, silently", [] { Disk().answers[kTavelune] = {kTaveluneRuns}; }, kTaveluneRuns,
+     "old", L"Tavelune.exe", 1, 0, true, 0, true},
+    {"Tavelune starts while files are staged",
+     [] {
+       Disk().answers[kTavelune] = {0, kTaveluneRuns};
+     },
+     kTaveluneRuns, "old", L"Tavelune.exe", 2, 1},
+    {"it cannot be told", [] { Disk().answers[kTavelune] = {7}; }, kCannotBeTold, "old",
+     L"Tavelune.exe", 1, 0, true},
+    {"Tavelune ends within the wait",
+     [] {
+       Disk().answers[kTavelune] = {kTaveluneRuns, kTaveluneRuns, 0};
+     },
+     kReplaced, "new", L"", 4, 0, false, 5},
+    {"Tavelune runs throughout the wait", [] { Disk().answers[kTavelune] = {kTaveluneRuns}; },
+     kTaveluneRuns, "old", L"Tavelune.exe", 5, 1, true, 2},
+    {"a staged copy vanishes before the swap",
+     [] {
+       Disk().onQuestion = [](const std::wstring&) {
+         if (Disk().asked.size() == 2) {
+           Disk().nodes.erase(kFolder + L"\\tavelune-update.new\\a.dll");
+         }
+       };
+     },
+     kNothingReplaced, "old", L"a.dll", 2},
+    {"an old file held for a moment", [] { Disk().held[kFolder + L"\\a.dll"] = 5; }, kReplaced,
+     "new", L"", 2},
+    {"an old file held throughout", [] { Disk().held[kFolder + L"\\a.dll"] = -1; },
+     kNothingReplaced, "old", L"a.dll", 2},
+    {"Tavelune runs after a kill between two renames",
+     [] {
+       StopAfterFirstRename();
+       Disk().answers[kTavelune] = {kTaveluneRuns};
+     },
+     kTaveluneRuns, "mixed", L"Tavelune.exe", 1, 1, true},
+    // The first rename moved Tavelune.exe into the backup, which is asked about too.
+    {"a kill between two renames, then a run", StopAfterFirstRename, kReplaced, "new", L"", 3},
+    {"a journal this engine did not write",
+     [] {
+       Disk().nodes[kJournal] = {false, "hello", "hello"};
+     },
+     kNotPutBack, "old", L"tavelune-update.journal", 0, 0, true},
+    {"a journal that a power cut left empty", [] { Disk().nodes[kJournal] = {}; }, kReplaced, "new",
+     L"", 2},
+    {"a folder where a new file must go",
+     [] {
+       Disk().nodes[kFolder + L"\\sub\\deep\\c.txt"] = {true, "", ""};
+     },
+     kNothingReplaced, "old", L"sub\\deep\\c.txt", 1},
+    {"no source", [] {}, kNothingReplaced, "old", L"C:\\Nowhere", 0, 0, true, 0, false,
+     L"C:\\Nowhere"},
+    {"an empty source",
+     [] {
+       Disk().nodes[L"C:\\Empty"] = {true, "", ""};
+     },
+     kNothingReplaced, "old", L"C:\\Empty", 0, 0, true, 0, false, L"C:\\Empty"},
+    {"a source inside the folder", [] {}, kNothingReplaced, "old", L"C:\\App\\sub", 0, 0, true, 0,
+     false, L"C:\\App\\sub"},
+};
+
+TEST(UpdateEngine, Situations) {
+  for (const Situation& situation : kSituations) {
+    SCOPED_TRACE(situation.name);
+    PlantFolders();
+    situation.arrange();
+    std::vector<std::wstring> before = Paths();
+    int status = Update(situation.waitSeconds, situation.silent, situation.source);
+    EXPECT_EQ(status, situation.status);
+    EXPECT_EQ(Version(), situation.version);
+    EXPECT_EQ(report.file, situation.file);
+    EXPECT_EQ(Disk().asked.size(), situation.questions);
+    EXPECT_EQ(Disk().notices.size(), situation.notices);
+    EXPECT_EQ(OpenFileHandles(), 0);
+    EXPECT_TRUE(Disk().misuses.empty());
+    if (situation.untouched) {
+      EXPECT_EQ(Paths(), before);
+    }
+    if (status == kReplaced || status == kNothingReplaced) {
+      EXPECT_TRUE(OnlyTaveluneLeft());
+    }
+  }
+}
+
+}  // namespace
