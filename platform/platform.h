@@ -214,4 +214,10 @@ BOOL SetFileAttributesW(const WCHAR* fileName, DWORD fileAttributes);
 void Sleep(DWORD milliseconds);
 ULONGLONG GetTickCount64();
 
+// What reads the batch recipe's marker, written in the console's (OEM) code page.
+constexpr UINT CP_OEMCP = 1;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByteStr, int multiByteLength,
+                        WCHAR* wideCharStr, int wideCharLength);
+
 #endif

@@ -2,6 +2,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include <atomic>
+
 #include "platform/platform.h"
 #include "update_engine/update_files.h"
 
@@ -96,6 +98,21 @@ void AppendToLog(const WCHAR* logPath, const WCHAR* line, char* utf8, int utf8Si
   CloseHandle(log);
 }
 
+std::atomic<bool> runEnded = false;
+
+// Ctrl+C, Ctrl+Break, a closed console, a logoff or a shutdown: the run starts no new step and
+// finishes or puts back a swap under way. After the last three Windows ends the process once this
+// returns, and allows it about five seconds: it waits that long for the run.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  SetStopRequest(true);
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    for (DWORD waited = 0; !runEnded && waited < 4500; waited += 50) {
+      Sleep(50);
+    }
+  }
+  return TRUE;
+}
+
 struct Buffers {
   WCHAR folder[kEnginePathCapacity];
   WCHAR source[kEnginePathCapacity];
@@ -156,6 +173,7 @@ int wmain(int argc, wchar_t* argv[]) {
   if (buffers == nullptr) {
     return kNothingReplaced;
   }
+  static_cast<void>(SetConsoleCtrlHandler(OnConsoleControl, TRUE));
   const WCHAR* logPath = nullptr;
   int status = Run(argc, argv, *buffers, &logPath);
   const UpdateReport& report = buffers->report;
@@ -173,5 +191,6 @@ int wmain(int argc, wchar_t* argv[]) {
     AppendToLog(logPath, buffers->logLine, buffers->utf8, static_cast<int>(sizeof(buffers->utf8)));
   }
   HeapFree(GetProcessHeap(), 0, buffers);
+  runEnded = true;
   return status;
 }

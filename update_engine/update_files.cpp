@@ -2,9 +2,12 @@
 
 #include <wchar.h>
 
+#include <atomic>
+
 #include "integration/c/tavelune_helper_client.h"
 #include "update_engine/file_list.h"
 #include "update_engine/journal.h"
+#include "update_engine/legacy_marker.h"
 #include "update_engine/swap.h"
 
 namespace {
@@ -20,6 +23,7 @@ struct Workspace {
   WCHAR backup[kEnginePathCapacity];
   WCHAR journal[kEnginePathCapacity];
   WCHAR lock[kEnginePathCapacity];
+  WCHAR marker[kEnginePathCapacity];
   WCHAR tavelune[kEnginePathCapacity];
   WCHAR backupTavelune[kEnginePathCapacity];
   WCHAR inFolder[kEnginePathCapacity];
@@ -31,7 +35,11 @@ struct Workspace {
   unsigned char compareBuffer[kCopyBufferSize];
   FileList files;       // what SOURCE holds
   FileList unfinished;  // what the journal of an interrupted swap lists
+  FileList legacy;      // what a recipe's marker lists
 };
+
+// Set from the console's control handler: no new step starts, a swap under way is finished.
+std::atomic<bool> stopRequested = false;
 
 int Report(UpdateReport& report, int status, const WCHAR* reason, const WCHAR* file) {
   report.reason = reason;
@@ -99,9 +107,38 @@ SwapPlaces PlacesOf(const UpdateRequest& request, Workspace& work) {
                     work.inStage,   work.inBackup, work.scratch};
 }
 
-// Removes what only a run under way needs. False with `report` naming what remains.
-bool ClearLeftovers(Workspace& work, UpdateReport& report) {
+// Removes what only a run under way needs, the recipes' lists of names included. False with
+// `report` naming what remains.
+bool ClearLeftovers(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  for (const WCHAR* name : {L"tavelune-update.names", L"tavelune-update.codepage"}) {
+    if (JoinPath(work.scratch, request.folder, name) && PathExists(work.scratch) &&
+        DeleteWithRetries(work.scratch) != 0) {
+      wcscpy(report.file, name);
+      return false;
+    }
+  }
   return RemoveTree(work.stage, report.file) && RemoveTree(work.backup, report.file);
+}
+
+// Puts back what a recipe's interrupted swap moved, as the recipe itself would have: every new
+// file into the stage, every old one into place, then the marker goes.
+int RecoverLegacySwap(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  SwapPlaces places = PlacesOf(request, work);
+  if (!IsBackWhole(places, work.legacy, report.file)) {
+    return Report(report, kNotPutBack, L"an unfinished update misses an old file", nullptr);
+  }
+  if (PutBack(places, work.legacy, report.file) != 0) {
+    return Report(report, kNotPutBack, L"an unfinished update could not be put back yet", nullptr);
+  }
+  if (DeleteWithRetries(work.marker) != 0) {
+    return Report(report, kNotPutBack, L"the marker could not be removed",
+                  L"tavelune-update.marker");
+  }
+  return kReplaced;
+}
+
+int ReportStop(UpdateReport& report) {
+  return Report(report, kNothingReplaced, L"stopped by Ctrl+C or a closed console", nullptr);
 }
 
 // Finishes or undoes the swap that the journal lists, whichever way finds every copy it needs.
@@ -148,6 +185,9 @@ int StageFiles(const UpdateRequest& request, Workspace& work, UpdateReport& repo
   }
   for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
     const WCHAR* name = work.files.units + at + 1;
+    if (stopRequested) {
+      return ReportStop(report);
+    }
     if (!JoinPath(work.inSource, request.source, name) ||
         !JoinPath(work.inStage, work.stage, name) ||
         !CreateParentFolders(work.scratch, work.stage, name) ||
@@ -182,12 +222,22 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     return Report(report, kNotPutBack, L"the journal is not one this update wrote",
                   L"tavelune-update.journal");
   }
+  JournalState marker = ReadLegacyMarker(work.marker, request.folder, work.stage, work.backup,
+                                         work.scratch, work.legacy);
+  if (marker == JournalState::Foreign || marker == JournalState::Unreadable) {
+    return Report(report, kNotPutBack, L"the marker names what is no file of an update",
+                  L"tavelune-update.marker");
+  }
   int answer = AskBeforeAnyChange(request, work);
   if (answer != kReplaced) {
-    return ReportAnswer(report, answer, journal == JournalState::Committed);
+    return ReportAnswer(report, answer,
+                        journal == JournalState::Committed || marker == JournalState::Committed);
+  }
+  if (stopRequested) {
+    return ReportStop(report);
   }
 
-  // A kill during recovery leaves the journal, and the next run recovers again.
+  // A kill during recovery leaves the journal or the marker, and the next run recovers again.
   if (journal == JournalState::Committed) {
     int recovered = RecoverSwap(request, work, report);
     if (recovered != kReplaced) {
@@ -198,8 +248,14 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     return Report(report, kNotPutBack, L"the journal could not be removed",
                   L"tavelune-update.journal");
   }
-  // Without a journal, stage and backup hold nothing that is needed.
-  if (!ClearLeftovers(work, report)) {
+  if (marker == JournalState::Committed) {
+    int recovered = RecoverLegacySwap(request, work, report);
+    if (recovered != kReplaced) {
+      return recovered;
+    }
+  }
+  // Without a journal or a marker, stage and backup hold nothing that is needed.
+  if (!ClearLeftovers(request, work, report)) {
     return Report(report, kNothingReplaced, L"what an earlier update left cannot be removed yet",
                   nullptr);
   }
@@ -209,7 +265,10 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     return status;
   }
   // A kill while staging leaves only the stage, which the next run clears.
-  status = StageFiles(request, work, report);
+  status = stopRequested ? ReportStop(report) : StageFiles(request, work, report);
+  if (status == kReplaced && stopRequested) {
+    status = ReportStop(report);
+  }
   if (status == kReplaced) {
     // The last question, right before the swap: a Tavelune started meanwhile stops it.
     answer = AskHelper(request, work.tavelune);
@@ -219,6 +278,9 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
   if (status == kReplaced && CreateDirectoryW(work.backup, nullptr) == FALSE) {
     status = Report(report, kNothingReplaced, L"the backup folder could not be created",
                     L"tavelune-update.old");
+  }
+  if (status == kReplaced && stopRequested) {
+    status = ReportStop(report);
   }
   // A journal cut short by a power cut reads as never written; once flushed, it holds the swap.
   if (status == kReplaced && !WriteJournal(work.journal, work.files)) {
@@ -248,7 +310,7 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     return Report(report, status == kReplaced ? kReplaced : kNotPutBack,
                   L"the journal could not be removed", L"tavelune-update.journal");
   }
-  if (!ClearLeftovers(work, report)) {
+  if (!ClearLeftovers(request, work, report)) {
     return Report(report, status, L"the update's own files could not all be removed", nullptr);
   }
   return status;
@@ -259,6 +321,7 @@ bool MakePaths(const UpdateRequest& request, Workspace& work) {
          JoinPath(work.backup, request.folder, L"tavelune-update.old") &&
          JoinPath(work.journal, request.folder, L"tavelune-update.journal") &&
          JoinPath(work.lock, request.folder, L"tavelune-update.lock") &&
+         JoinPath(work.marker, request.folder, L"tavelune-update.marker") &&
          JoinPath(work.tavelune, request.folder, L"Tavelune.exe") &&
          JoinPath(work.backupTavelune, work.backup, L"Tavelune.exe");
 }
@@ -300,6 +363,8 @@ int UpdateWithWorkspace(const UpdateRequest& request, Workspace& work, UpdateRep
 
 }  // namespace
 
+void SetStopRequest(bool requested) { stopRequested = requested; }
+
 int UpdateFiles(const UpdateRequest& request, UpdateReport& report) {
   report.reason = nullptr;
   report.file[0] = L'\0';
@@ -309,7 +374,9 @@ int UpdateFiles(const UpdateRequest& request, UpdateReport& report) {
   }
   work->files = FileList{};
   work->unfinished = FileList{};
+  work->legacy = FileList{};
   int status = UpdateWithWorkspace(request, *work, report);
+  FreeFileList(work->legacy);
   FreeFileList(work->unfinished);
   FreeFileList(work->files);
   HeapFree(GetProcessHeap(), 0, work);

@@ -26,4 +26,8 @@ struct UpdateReport {
   WCHAR file[kEnginePathCapacity];  // the file the reason concerns, or empty
 };
 
+// Called from the console's control handler (Ctrl+C, a closed console): from then on the run
+// starts no new step, and finishes or puts back a swap under way.
+void SetStopRequest(bool requested);
+
 int UpdateFiles(const UpdateRequest& request, UpdateReport& report);

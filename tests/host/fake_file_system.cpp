@@ -442,3 +442,21 @@ BOOL HeapFree(HANDLE, DWORD, void* memory) {
   std::free(memory);
   return TRUE;
 }
+
+// Code page 850 as far as the tests need it: ASCII and the German letters.
+int MultiByteToWideChar(UINT codePage, DWORD, const char* multiByteStr, int multiByteLength,
+                        WCHAR* wideCharStr, int wideCharLength) {
+  const std::map<unsigned char, WCHAR> german = {
+      {0x81, L'\u00fc'}, {0x84, L'\u00e4'}, {0x94, L'\u00f6'}, {0xE1, L'\u00df'}};
+  if (codePage != CP_OEMCP || multiByteLength > wideCharLength) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  for (int i = 0; i < multiByteLength; ++i) {
+    auto byte = static_cast<unsigned char>(multiByteStr[i]);
+    if (byte >= 0x80 && german.count(byte) == 0) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    wideCharStr[i] = byte < 0x80 ? static_cast<WCHAR>(byte) : german.at(byte);
+  }
+  return multiByteLength;
+}

@@ -116,6 +116,7 @@ struct Situation {
   DWORD waitSeconds = 0;
   bool silent = false;
   std::wstring source = kSource;
+  std::wstring mustExist = kFolder + L"\\keep.txt";  // a file the run must leave in place
 };
 
 std::vector<std::wstring> Paths() {
@@ -137,6 +138,30 @@ void StopAfterFirstRename() {
 }
 
 const std::wstring kJournal = kFolder + L"\\tavelune-update.journal";
+
+// What a recipe's swap leaves when ended part way: Tavelune.exe swapped, a.dll in the backup, its
+// new copy still staged, and their marker.
+void PlantRecipeSwap(const std::string& marker) {
+  std::map<std::wstring, FakeNode>& nodes = Disk().nodes;
+  nodes[kFolder + L"\\tavelune-update.old"] = {true, "", ""};
+  nodes[kFolder + L"\\tavelune-update.new"] = {true, "", ""};
+  nodes[kFolder + L"\\tavelune-update.old\\Tavelune.exe"] = nodes[kTavelune];
+  nodes[kTavelune] = {false, kFiles[0][2], kFiles[0][2]};
+  nodes[kFolder + L"\\tavelune-update.old\\a.dll"] = nodes[kFolder + L"\\a.dll"];
+  nodes.erase(kFolder + L"\\a.dll");
+  nodes[kFolder + L"\\tavelune-update.new\\a.dll"] = {false, kFiles[1][2], kFiles[1][2]};
+  nodes[kFolder + L"\\tavelune-update.old\\B\u00fccher.txt"] = {false, "old", "old"};
+  nodes[kFolder + L"\\tavelune-update.marker"] = {false, marker, marker};
+}
+
+const std::string kBatchMarker =
+    "Tavelune.exe\r\na.dll\r\nB\x81"
+    "cher.txt\r\n";
+const std::string kNsisMarker = std::string("\xFF\xFE", 2) +
+                                std::string("T\0a\0v\0e\0l\0u\0n\0e\0.\0e\0x\0e\0\r\0\n\0", 28) +
+                                std::string("a\0.\0d\0l\0l\0\r\0\n\0", 14) +
+                                std::string("B\0\xFC\0c\0h\0e\0r\0.\0t\0x\0t\0", 20);
+const std::wstring kBucher = kFolder + L"\\B\u00fccher.txt";
 
 const Situation kSituations[] = {
     {"a plain update", [] {}, kReplaced, "new", L"", 2},
@@ -191,6 +216,43 @@ const Situation kSituations[] = {
        Disk().nodes[kFolder + L"\\sub\\deep\\c.txt"] = {true, "", ""};
      },
      kNothingReplaced, "old", L"sub\\deep\\c.txt", 1},
+    {"a batch recipe's swap ended part way, and Tavelune runs before the swap",
+     [] {
+       PlantRecipeSwap(kBatchMarker);
+       Disk().answers[kTavelune] = {0, kTaveluneRuns};
+     },
+     kTaveluneRuns, "old", L"Tavelune.exe", 3, 1, false, 0, false, kSource, kBucher},
+    {"the NSIS example's swap ended part way, and Tavelune runs before the swap",
+     [] {
+       PlantRecipeSwap(kNsisMarker);
+       Disk().answers[kTavelune] = {0, kTaveluneRuns};
+     },
+     kTaveluneRuns, "old", L"Tavelune.exe", 3, 1, false, 0, false, kSource, kBucher},
+    {"a batch recipe's swap ended part way", [] { PlantRecipeSwap(kBatchMarker); }, kReplaced,
+     "new", L"", 3, 0, false, 0, false, kSource, kBucher},
+    {"Tavelune runs from the backup of a recipe's swap",
+     [] {
+       PlantRecipeSwap(kBatchMarker);
+       Disk().answers[kFolder + L"\\tavelune-update.old\\Tavelune.exe"] = {kTaveluneRuns};
+     },
+     kTaveluneRuns, "mixed", L"Tavelune.exe", 2, 1, true},
+    {"a batch marker naming a file in neither stage nor backup",
+     [] {
+       PlantRecipeSwap(
+           "Tavelune.exe\r\nB\x84"
+           "cher.txt\r\n");
+     },
+     kNotPutBack, "mixed", L"tavelune-update.marker", 0, 0, true},
+    {"a marker holding a path", [] { PlantRecipeSwap("..\\Tavelune.exe\r\n"); }, kNotPutBack,
+     "mixed", L"tavelune-update.marker", 0, 0, true},
+    {"Ctrl+C while the helper is first asked",
+     [] { Disk().onQuestion = [](const std::wstring&) { SetStopRequest(true); }; },
+     kNothingReplaced, "old", L"", 1, 0, true},
+    {"Ctrl+C while the helper is asked before the swap",
+     [] {
+       Disk().onQuestion = [](const std::wstring&) { SetStopRequest(Disk().asked.size() == 2); };
+     },
+     kNothingReplaced, "old", L"", 2},
     {"no source", [] {}, kNothingReplaced, "old", L"C:\\Nowhere", 0, 0, true, 0, false,
      L"C:\\Nowhere"},
     {"an empty source",
@@ -205,6 +267,7 @@ const Situation kSituations[] = {
 TEST(UpdateEngine, Situations) {
   for (const Situation& situation : kSituations) {
     SCOPED_TRACE(situation.name);
+    SetStopRequest(false);
     PlantFolders();
     situation.arrange();
     std::vector<std::wstring> before = Paths();
@@ -216,6 +279,7 @@ TEST(UpdateEngine, Situations) {
     EXPECT_EQ(Disk().notices.size(), situation.notices);
     EXPECT_EQ(OpenFileHandles(), 0);
     EXPECT_TRUE(Disk().misuses.empty());
+    EXPECT_EQ(Disk().nodes.count(situation.mustExist), 1u);
     if (situation.untouched) {
       EXPECT_EQ(Paths(), before);
     }
