@@ -33,6 +33,6 @@ target_link_libraries(tavelune-msi-check PRIVATE instance_check tool_options msi
 add_executable(tavelune-update
   update_engine/main.cpp update_engine/update_files.cpp update_engine/swap.cpp
   update_engine/journal.cpp update_engine/legacy_marker.cpp update_engine/file_list.cpp
-  update_engine/file_steps.cpp)
+  update_engine/file_steps.cpp update_engine/command_line.cpp)
 target_include_directories(tavelune-update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(tavelune-update PRIVATE tool_options)

@@ -5,55 +5,10 @@
 #include <atomic>
 
 #include "platform/platform.h"
+#include "update_engine/command_line.h"
 #include "update_engine/update_files.h"
 
 namespace {
-
-struct CommandLine {
-  bool silent;
-  DWORD waitSeconds;
-  const WCHAR* source;
-  const WCHAR* log;
-  const WCHAR* folder;
-};
-
-// Seconds as plain decimal digits, at most a day: anything else is a command line it cannot read.
-bool ReadSeconds(const WCHAR* text, DWORD* seconds) {
-  *seconds = 0;
-  if (*text == L'\0') {
-    return false;
-  }
-  for (; *text != L'\0'; ++text) {
-    if (*text < L'0' || *text > L'9' || *seconds > 86400) {
-      return false;
-    }
-    *seconds = *seconds * 10 + static_cast<DWORD>(*text - L'0');
-  }
-  return *seconds <= 86400;
-}
-
-bool ReadCommandLine(int argc, wchar_t* argv[], CommandLine& line) {
-  line = CommandLine{false, 0, nullptr, nullptr, nullptr};
-  for (int i = 1; i < argc; ++i) {
-    bool hasValue = i + 1 < argc;
-    if (wcscmp(argv[i], L"--silent") == 0) {
-      line.silent = true;
-    } else if (wcscmp(argv[i], L"--wait") == 0 && hasValue) {
-      if (!ReadSeconds(argv[++i], &line.waitSeconds)) {
-        return false;
-      }
-    } else if (wcscmp(argv[i], L"--from") == 0 && hasValue && line.source == nullptr) {
-      line.source = argv[++i];
-    } else if (wcscmp(argv[i], L"--log") == 0 && hasValue && line.log == nullptr) {
-      line.log = argv[++i];
-    } else if (wcsncmp(argv[i], L"--", 2) != 0 && line.folder == nullptr && argv[i][0] != L'\0') {
-      line.folder = argv[i];
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The absolute form of `path` without a trailing backslash; false when there is none that fits.
 bool MakeAbsolute(const WCHAR* path, WCHAR* absolute) {

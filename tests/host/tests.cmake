@@ -47,7 +47,7 @@ endif()
 # stands in for the helper's process.
 add_library(host_update_engine OBJECT
   update_engine/update_files.cpp update_engine/swap.cpp update_engine/journal.cpp
-  update_engine/legacy_marker.cpp update_engine/file_list.cpp update_engine/file_steps.cpp)
+  update_engine/legacy_marker.cpp update_engine/file_list.cpp update_engine/file_steps.cpp update_engine/command_line.cpp)
 target_include_directories(host_update_engine PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} tests/host)
 target_link_libraries(host_update_engine PRIVATE tool_options)
 add_executable(host_update_engine_test

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_file_system.h"
+#include "update_engine/command_line.h"
 #include "update_engine/update_files.h"
 
 namespace {
@@ -285,6 +286,58 @@ TEST(UpdateEngine, Situations) {
     }
     if (status == kReplaced || status == kNothingReplaced) {
       EXPECT_TRUE(OnlyTaveluneLeft());
+    }
+  }
+}
+
+struct CommandLineCase {
+  std::vector<const wchar_t*> arguments;  // after the program's name
+  bool readable;
+  bool silent = false;
+  DWORD waitSeconds = 0;
+  std::wstring source = L"";  // "" for none given; likewise below
+  std::wstring log = L"";
+  std::wstring folder = L"";
+};
+
+const CommandLineCase kCommandLines[] = {
+    {{}, true},
+    {{L"D:\\Apps\\Tavelune"}, true, false, 0, L"", L"", L"D:\\Apps\\Tavelune"},
+    {{L"--silent", L"--wait", L"30", L"--from", L"S", L"--log", L"L", L"F"},
+     true,
+     true,
+     30,
+     L"S",
+     L"L",
+     L"F"},
+    {{L"--wait", L"86400"}, true, false, 86400},
+    {{L"--wait", L"86401"}, false},
+    {{L"--wait", L"99999999999"}, false},
+    {{L"--wait", L"-1"}, false},
+    {{L"--wait", L""}, false},
+    {{L"--wait"}, false},
+    {{L"--from"}, false},
+    {{L"--silent", L"--silent"}, false},
+    {{L"--log", L"a", L"--log", L"b"}, false},
+    {{L"F", L"G"}, false},
+    {{L"--force"}, false},
+    {{L""}, false},
+};
+
+TEST(UpdateEngine, CommandLines) {
+  for (const CommandLineCase& row : kCommandLines) {
+    std::vector<const wchar_t*> argv = {L"tavelune-update.exe"};
+    argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+    SCOPED_TRACE(testing::PrintToString(row.arguments.size()) + " arguments, the first " +
+                 (row.arguments.empty() ? "none" : testing::PrintToString(row.arguments[0])));
+    CommandLine line;
+    ASSERT_EQ(ReadCommandLine(static_cast<int>(argv.size()), argv.data(), line), row.readable);
+    if (row.readable) {
+      EXPECT_EQ(line.silent, row.silent);
+      EXPECT_EQ(line.waitSeconds, row.waitSeconds);
+      EXPECT_EQ(std::wstring(line.source != nullptr ? line.source : L""), row.source);
+      EXPECT_EQ(std::wstring(line.log != nullptr ? line.log : L""), row.log);
+      EXPECT_EQ(std::wstring(line.folder != nullptr ? line.folder : L""), row.folder);
     }
   }
 }
