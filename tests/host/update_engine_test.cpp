@@ -74,10 +74,30 @@ long ChangesOfAWholeRun() {
   return Disk().changes;
 }
 
+// What a stopped run leaves, seen by the next ones: the first, told that Tavelune runs when it asks
+// right before the swap, shows what recovery alone makes of it (all old or all new, each file
+// whole); the one after it updates, and leaves nothing of its own.
+void ExpectRecovery() {
+  Disk().answers[kTavelune] = {0, kTaveluneRuns};
+  EXPECT_EQ(Update(0, true), kTaveluneRuns);
+  EXPECT_NE(Version(), "mixed");
+  Disk().answers.clear();
+  EXPECT_EQ(Update(), kReplaced);
+  EXPECT_EQ(Version(), "new");
+  EXPECT_TRUE(OnlyTaveluneLeft());
+  EXPECT_EQ(OpenFileHandles(), 0);
+  EXPECT_TRUE(Disk().misuses.empty());
+}
+
+int UpdateStoppedAfter(long stop, bool powerCut) {
+  Disk().stopAfter = Disk().changes + stop;
+  int status = Update();
+  EndProcess(powerCut);
+  return status;
+}
+
 // Every change of a run in turn is its last: the process is killed, or the power fails, right
-// after it. A run that had ended 0 left every file new. The next run, told that Tavelune runs when
-// it asks right before the swap, shows what recovery alone makes of it: all old or all new, each
-// file whole. The run after it updates, and leaves nothing of its own.
+// after it. A run that had ended 0 left every file new.
 TEST(UpdateEngine, EveryStopLeavesOneWholeVersion) {
   const long changes = ChangesOfAWholeRun();
   ASSERT_GT(changes, 20);
@@ -86,21 +106,31 @@ TEST(UpdateEngine, EveryStopLeavesOneWholeVersion) {
       SCOPED_TRACE((powerCut ? "power cut after change " : "kill after change ") +
                    std::to_string(stop));
       PlantFolders();
-      Disk().stopAfter = stop;
-      int interrupted = Update();
-      EndProcess(powerCut);
-      if (interrupted == kReplaced) {
+      if (UpdateStoppedAfter(stop, powerCut) == kReplaced) {
         EXPECT_EQ(Version(), "new");
       }
-      Disk().answers[kTavelune] = {0, kTaveluneRuns};
-      EXPECT_EQ(Update(0, true), kTaveluneRuns);
-      EXPECT_NE(Version(), "mixed");
-      Disk().answers.clear();
-      EXPECT_EQ(Update(), kReplaced) << (report.reason ? Wide("") + report.reason : L"");
-      EXPECT_EQ(Version(), "new");
-      EXPECT_TRUE(OnlyTaveluneLeft());
-      EXPECT_EQ(OpenFileHandles(), 0);
-      EXPECT_TRUE(Disk().misuses.empty());
+      ExpectRecovery();
+    }
+  }
+}
+
+// A swap stopped half way, then its recovery stopped after each change it makes in turn.
+TEST(UpdateEngine, EveryStopOfARecoveryLeavesOneWholeVersion) {
+  ChangesOfAWholeRun();
+  const long halfWay = Disk().firstRename + 2;
+  PlantFolders();
+  UpdateStoppedAfter(halfWay, false);
+  const long changes = Disk().changes;
+  ASSERT_EQ(Update(), kReplaced);
+  const long recoveryChanges = Disk().changes - changes;
+  for (bool powerCut : {false, true}) {
+    for (long stop = 1; stop <= recoveryChanges; ++stop) {
+      SCOPED_TRACE((powerCut ? "power cut after change " : "kill after change ") +
+                   std::to_string(stop) + " of the recovery");
+      PlantFolders();
+      UpdateStoppedAfter(halfWay, powerCut);
+      UpdateStoppedAfter(stop, powerCut);
+      ExpectRecovery();
     }
   }
 }
