@@ -124,24 +124,12 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
   if (securityAttributes != nullptr && securityAttributes->bInheritHandle != FALSE) {
     disk.misuses.push_back("an inheritable handle");
   }
-  if (disk.stopped) {
-    return Fail(ERROR_INVALID_HANDLE), INVALID_HANDLE_VALUE;
-  }
-  if (!ParentExists(path)) {
-    return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+  if (disk.stopped || !ParentExists(path)) {
+    return Fail(disk.stopped ? ERROR_INVALID_HANDLE : ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   }
   auto found = disk.nodes.find(path);
   if (found != disk.nodes.end() && found->second.folder) {
     return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
-  }
-  for (const auto& [_, other] : handles) {
-    bool conflict = (desiredAccess & GENERIC_READ && !(other.share & FILE_SHARE_READ)) ||
-                    (desiredAccess & GENERIC_WRITE && !(other.share & FILE_SHARE_WRITE)) ||
-                    (other.access & GENERIC_WRITE && !(shareMode & FILE_SHARE_WRITE)) ||
-                    (other.access & GENERIC_READ && !(shareMode & FILE_SHARE_READ));
-    if (other.kind == FakeHandle::File && other.path == path && conflict) {
-      return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
-    }
   }
   if ((desiredAccess & GENERIC_WRITE) != 0 && IsHeld(path)) {
     return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
@@ -214,9 +202,6 @@ BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD 
   if ((flags & MOVEFILE_WRITE_THROUGH) == 0) {
     disk.misuses.push_back("a rename without MOVEFILE_WRITE_THROUGH");
   }
-  if (disk.stopped) {
-    return Fail(ERROR_INVALID_HANDLE);
-  }
   if (!Exists(from)) {
     return Fail(ParentExists(from) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
   }
@@ -233,25 +218,14 @@ BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD 
     return Fail(ERROR_INVALID_HANDLE);
   }
   disk.firstRename = disk.firstRename == 0 ? disk.changes : disk.firstRename;
-  // A folder takes what it holds along.
-  std::map<std::wstring, FakeNode> moved;
-  for (auto it = disk.nodes.begin(); it != disk.nodes.end();) {
-    if (it->first == from || it->first.rfind(from + L"\\", 0) == 0) {
-      moved[to + it->first.substr(from.size())] = it->second;
-      it = disk.nodes.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  disk.nodes.merge(moved);
+  // The engine renames files only.
+  disk.nodes[to] = disk.nodes[from];
+  disk.nodes.erase(from);
   return TRUE;
 }
 
 BOOL DeleteFileW(const WCHAR* fileName) {
   std::wstring path = fileName;
-  if (disk.stopped) {
-    return Fail(ERROR_INVALID_HANDLE);
-  }
   auto found = disk.nodes.find(path);
   if (found == disk.nodes.end()) {
     return Fail(ERROR_FILE_NOT_FOUND);
@@ -271,9 +245,6 @@ BOOL DeleteFileW(const WCHAR* fileName) {
 
 BOOL CreateDirectoryW(const WCHAR* pathName, SECURITY_ATTRIBUTES*) {
   std::wstring path = pathName;
-  if (disk.stopped) {
-    return Fail(ERROR_INVALID_HANDLE);
-  }
   if (Exists(path)) {
     return Fail(ERROR_ALREADY_EXISTS);
   }
@@ -289,9 +260,6 @@ BOOL CreateDirectoryW(const WCHAR* pathName, SECURITY_ATTRIBUTES*) {
 
 BOOL RemoveDirectoryW(const WCHAR* pathName) {
   std::wstring path = pathName;
-  if (disk.stopped) {
-    return Fail(ERROR_INVALID_HANDLE);
-  }
   auto found = disk.nodes.find(path);
   if (found == disk.nodes.end() || !found->second.folder) {
     return Fail(found == disk.nodes.end() ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);

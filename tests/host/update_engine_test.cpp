@@ -2,7 +2,6 @@
 // a power cut, and the situations a real folder meets.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,22 +15,26 @@ namespace {
 const std::wstring kFolder = L"C:\\App";
 const std::wstring kSource = L"C:\\Src";
 const std::wstring kTavelune = L"C:\\App\\Tavelune.exe";
-// Each file of the update: its name, its old bytes ("" for none) and its new ones.
-const std::vector<std::array<std::string, 3>> kFiles = {
-    {"Tavelune.exe", "old exe", "new exe, longer"},
-    {"a.dll", "old a", "new a"},
-    {"sub\\b.dat", "old b", "new b"},
-    {"sub\\deep\\c.txt", "", "new c"},
+// Each file of the update: its name, its old bytes ("" for none) and its new ones. NTFS names may
+// hold an unpaired surrogate, and the journal must carry it.
+struct UpdatedFile {
+  std::wstring name;
+  std::string oldBytes;
+  std::string newBytes;
 };
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+const std::vector<UpdatedFile> kFiles = {
+    {L"Tavelune.exe", "old exe", "new exe, longer"},
+    {L"a.dll", "old a", "new a"},
+    {L"sub\\b\xD800.dat", "old b", "new b"},
+    {L"sub\\deep\\c.txt", "", "new c"},
+};
 
 void PlantFolders() {
   std::map<std::wstring, std::string> files = {{kFolder + L"\\keep.txt", "kept"}};
   for (const auto& [name, oldBytes, newBytes] : kFiles) {
-    files[kSource + L"\\" + Wide(name)] = newBytes;
+    files[kSource + L"\\" + name] = newBytes;
     if (!oldBytes.empty()) {
-      files[kFolder + L"\\" + Wide(name)] = oldBytes;
+      files[kFolder + L"\\" + name] = oldBytes;
     }
   }
   ResetDisk(files);
@@ -42,7 +45,7 @@ std::string Version() {
   bool allOld = true;
   bool allNew = true;
   for (const auto& [name, oldBytes, newBytes] : kFiles) {
-    auto found = Disk().nodes.find(kFolder + L"\\" + Wide(name));
+    auto found = Disk().nodes.find(kFolder + L"\\" + name);
     std::string bytes = found == Disk().nodes.end() ? "" : found->second.bytes;
     allOld = allOld && (found == Disk().nodes.end() ? oldBytes.empty() : bytes == oldBytes);
     allNew = allNew && found != Disk().nodes.end() && bytes == newBytes;
@@ -177,10 +180,11 @@ void PlantRecipeSwap(const std::string& marker) {
   nodes[kFolder + L"\\tavelune-update.old"] = {true, "", ""};
   nodes[kFolder + L"\\tavelune-update.new"] = {true, "", ""};
   nodes[kFolder + L"\\tavelune-update.old\\Tavelune.exe"] = nodes[kTavelune];
-  nodes[kTavelune] = {false, kFiles[0][2], kFiles[0][2]};
+  nodes[kTavelune] = {false, kFiles[0].newBytes, kFiles[0].newBytes};
   nodes[kFolder + L"\\tavelune-update.old\\a.dll"] = nodes[kFolder + L"\\a.dll"];
   nodes.erase(kFolder + L"\\a.dll");
-  nodes[kFolder + L"\\tavelune-update.new\\a.dll"] = {false, kFiles[1][2], kFiles[1][2]};
+  nodes[kFolder + L"\\tavelune-update.new\\a.dll"] = {false, kFiles[1].newBytes,
+                                                      kFiles[1].newBytes};
   nodes[kFolder + L"\\tavelune-update.old\\B\u00fccher.txt"] = {false, "old", "old"};
   nodes[kFolder + L"\\tavelune-update.marker"] = {false, marker, marker};
 }
