@@ -34,6 +34,21 @@ DWORD MoveInto(const SwapPlaces& places, const WCHAR* root, const WCHAR* name, c
   return RenameDurably(from, to);
 }
 
+// Removes the folders that `name` lies in under `root`, deepest first, while they are empty: those
+// the swap made for an added file. A folder that holds anything stays.
+void RemoveEmptyFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name) {
+  if (!JoinPath(scratch, root, name)) {
+    return;
+  }
+  WCHAR* rootEnd = scratch + wcslen(root);
+  for (WCHAR* last = wcsrchr(scratch, L'\\'); last > rootEnd; last = wcsrchr(scratch, L'\\')) {
+    *last = L'\0';
+    if (RemoveDirectoryW(scratch) == FALSE) {
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 bool IsForwardWhole(const SwapPlaces& places, const FileList& list, WCHAR* missing) {
@@ -120,6 +135,8 @@ DWORD PutBack(const SwapPlaces& places, const FileList& list, WCHAR* failed) {
       }
     } else if (list.units[at] == kAddedFile && PathExists(places.inFolder)) {
       return Failed(failed, name, ERROR_FILE_EXISTS);
+    } else if (list.units[at] == kAddedFile) {
+      RemoveEmptyFolders(places.scratch, places.folder, name);
     }
   }
   return 0;

@@ -131,9 +131,6 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
   if (found != disk.nodes.end() && found->second.folder) {
     return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   }
-  if ((desiredAccess & GENERIC_WRITE) != 0 && IsHeld(path)) {
-    return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
-  }
   bool exists = found != disk.nodes.end();
   if ((creationDisposition == CREATE_NEW && exists)) {
     return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;

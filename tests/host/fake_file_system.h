@@ -23,8 +23,8 @@ struct FakeDisk {
   std::function<void(const std::wstring&)> onQuestion;  // runs as the helper is asked
   std::vector<std::wstring> asked;
   std::vector<std::wstring> notices;
-  // Another program holds the file without FILE_SHARE_DELETE: that many more attempts to rename,
-  // delete or write it fail (-1: all of them).
+  // Another program holds the file without FILE_SHARE_DELETE: that many more attempts to rename
+  // or delete it fail (-1: all of them).
   std::map<std::wstring, int> held;
   long stopAfter = -1;    // the process is gone after this many changes; -1: never
   long changes = 0;       // creates, writes, flushes, renames, deletes and folder changes made

@@ -63,6 +63,11 @@ bool OnlyTaveluneLeft() {
   return Disk().nodes[kFolder + L"\\keep.txt"].bytes == "kept";
 }
 
+// An old version has no trace of the new one's folders.
+bool NoNewFolderLeft() {
+  return Version() != "old" || Disk().nodes.count(kFolder + L"\\sub\\deep") == 0;
+}
+
 UpdateReport report;
 
 int Update(DWORD waitSeconds = 0, bool silent = false, const std::wstring& source = kSource) {
@@ -84,6 +89,7 @@ void ExpectRecovery() {
   Disk().answers[kTavelune] = {0, kTaveluneRuns};
   EXPECT_EQ(Update(0, true), kTaveluneRuns);
   EXPECT_NE(Version(), "mixed");
+  EXPECT_TRUE(NoNewFolderLeft());
   Disk().answers.clear();
   EXPECT_EQ(Update(), kReplaced);
   EXPECT_EQ(Version(), "new");
@@ -231,6 +237,10 @@ const Situation kSituations[] = {
      "new", L"", 2},
     {"an old file held throughout", [] { Disk().held[kFolder + L"\\a.dll"] = -1; },
      kNothingReplaced, "old", L"a.dll", 2},
+    // Held through the 51 attempts of five seconds of retries, let go before the stage is cleared.
+    {"a staged file held at the swap",
+     [] { Disk().held[kFolder + L"\\tavelune-update.new\\sub\\deep\\c.txt"] = 51; },
+     kNothingReplaced, "old", L"sub\\deep\\c.txt", 2},
     {"Tavelune runs after a kill between two renames",
      [] {
        StopAfterFirstRename();
@@ -320,6 +330,7 @@ TEST(UpdateEngine, Situations) {
     }
     if (status == kReplaced || status == kNothingReplaced) {
       EXPECT_TRUE(OnlyTaveluneLeft());
+      EXPECT_TRUE(NoNewFolderLeft());
     }
   }
 }
