@@ -214,9 +214,16 @@ int FlushAndCheckStaged(const UpdateRequest& request, Workspace& work, UpdateRep
   return kReplaced;
 }
 
-// The steps once the lock is held.
-int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
-  // Nothing has changed yet: whatever ends the run here leaves the folder as it was.
+// Removes what a run that replaces nothing staged, and ends with its status.
+int Abandon(Workspace& work, int status) {
+  static_cast<void>(RemoveTree(work.stage, work.scratch));
+  static_cast<void>(RemoveTree(work.backup, work.scratch));
+  return status;
+}
+
+// Asks first, then finishes or undoes what an interrupted run left, then clears the rest.
+int AskAndRecover(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  // Reading changes nothing: a journal or marker that is not an update's stops the run here.
   JournalState journal = ReadJournal(work.journal, work.unfinished);
   if (journal == JournalState::Foreign || journal == JournalState::Unreadable) {
     return Report(report, kNotPutBack, L"the journal is not one this update wrote",
@@ -228,6 +235,7 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     return Report(report, kNotPutBack, L"the marker names what is no file of an update",
                   L"tavelune-update.marker");
   }
+  // Nothing of the folder moves before the helper has answered 0.
   int answer = AskBeforeAnyChange(request, work);
   if (answer != kReplaced) {
     return ReportAnswer(report, answer,
@@ -236,7 +244,6 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
   if (stopRequested) {
     return ReportStop(report);
   }
-
   // A kill during recovery leaves the journal or the marker, and the next run recovers again.
   if (journal == JournalState::Committed) {
     int recovered = RecoverSwap(request, work, report);
@@ -259,44 +266,56 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     return Report(report, kNothingReplaced, L"what an earlier update left cannot be removed yet",
                   nullptr);
   }
+  return kReplaced;
+}
 
+// Stages the new files, asks for the last time, and writes the journal. Until the journal is
+// flushed, whatever ends the run leaves the old files in place and only leftovers beside them.
+int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
   int status = MarkOldFiles(request, work, report);
   if (status != kReplaced) {
     return status;
   }
-  // A kill while staging leaves only the stage, which the next run clears.
-  status = stopRequested ? ReportStop(report) : StageFiles(request, work, report);
-  if (status == kReplaced && stopRequested) {
-    status = ReportStop(report);
+  // A kill while staging leaves a part of the stage, which the next run clears.
+  status = StageFiles(request, work, report);
+  if (status != kReplaced) {
+    return Abandon(work, status);
   }
-  if (status == kReplaced) {
-    // The last question, right before the swap: a Tavelune started meanwhile stops it.
-    answer = AskHelper(request, work.tavelune);
-    status = answer == kReplaced ? FlushAndCheckStaged(request, work, report)
-                                 : ReportAnswer(report, answer, false);
+  if (stopRequested) {
+    return Abandon(work, ReportStop(report));
   }
-  if (status == kReplaced && CreateDirectoryW(work.backup, nullptr) == FALSE) {
-    status = Report(report, kNothingReplaced, L"the backup folder could not be created",
-                    L"tavelune-update.old");
+  // The last question, right before the swap: a Tavelune started meanwhile stops it.
+  int answer = AskHelper(request, work.tavelune);
+  if (answer != kReplaced) {
+    return Abandon(work, ReportAnswer(report, answer, false));
   }
-  if (status == kReplaced && stopRequested) {
-    status = ReportStop(report);
+  // A power cut from here on finds every staged copy whole, or no journal that points at it.
+  status = FlushAndCheckStaged(request, work, report);
+  if (status != kReplaced) {
+    return Abandon(work, status);
+  }
+  if (CreateDirectoryW(work.backup, nullptr) == FALSE) {
+    return Abandon(work, Report(report, kNothingReplaced, L"the backup folder could not be created",
+                                L"tavelune-update.old"));
+  }
+  if (stopRequested) {
+    return Abandon(work, ReportStop(report));
   }
   // A journal cut short by a power cut reads as never written; once flushed, it holds the swap.
-  if (status == kReplaced && !WriteJournal(work.journal, work.files)) {
+  if (!WriteJournal(work.journal, work.files)) {
     static_cast<void>(DeleteWithRetries(work.journal));
-    status = Report(report, kNothingReplaced, L"the journal could not be written",
-                    L"tavelune-update.journal");
+    return Abandon(work, Report(report, kNothingReplaced, L"the journal could not be written",
+                                L"tavelune-update.journal"));
   }
-  if (status != kReplaced) {
-    WCHAR* remaining = work.scratch;
-    static_cast<void>(RemoveTree(work.stage, remaining));
-    static_cast<void>(RemoveTree(work.backup, remaining));
-    return status;
-  }
+  return kReplaced;
+}
 
-  // From the first rename on, a kill leaves the journal and each file whole in one place at least.
+// Swaps the files the journal lists, or puts them back where one cannot be moved, then commits by
+// deleting the journal. A kill anywhere here leaves the journal, and each file whole in one place
+// at least.
+int SwapAndCommit(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
   SwapPlaces places = PlacesOf(request, work);
+  int status = kReplaced;
   if (SwapForward(places, work.files, report.file) != 0) {
     WCHAR* failed = work.inSource;
     if (PutBack(places, work.files, failed) != 0) {
@@ -305,15 +324,29 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
     status = Report(report, kNothingReplaced, L"a file could not be swapped; all were put back",
                     nullptr);
   }
-  // Deleting the journal is the commit of either way; a kill before it repeats the recovery.
+  // Deleting the journal commits either way; a kill before it repeats the recovery.
   if (DeleteWithRetries(work.journal) != 0) {
     return Report(report, status == kReplaced ? kReplaced : kNotPutBack,
                   L"the journal could not be removed", L"tavelune-update.journal");
   }
+  // A kill while clearing leaves leftovers without a journal, which the next run clears.
   if (!ClearLeftovers(request, work, report)) {
     return Report(report, status, L"the update's own files could not all be removed", nullptr);
   }
   return status;
+}
+
+// The steps once the lock is held.
+int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+  int status = AskAndRecover(request, work, report);
+  if (status != kReplaced) {
+    return status;
+  }
+  status = PrepareSwap(request, work, report);
+  if (status != kReplaced) {
+    return status;
+  }
+  return SwapAndCommit(request, work, report);
 }
 
 bool MakePaths(const UpdateRequest& request, Workspace& work) {
