@@ -39,17 +39,20 @@ bool OwnFolder(WCHAR* folder) {
 // Appends `line` to the log file in UTF-8, after the time in UTC. Nothing can be done about a
 // failed write: the exit status still says it all.
 void AppendToLog(const WCHAR* logPath, const WCHAR* line, char* utf8, int utf8Size) {
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, utf8Size, nullptr, nullptr) - 1;
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, line, -1, utf8, utf8Size - 2, nullptr, nullptr);
+  if (bytes <= 0) {
+    return;
+  }
+  // The NUL that was counted makes room for the line's end.
+  utf8[bytes - 1] = '\r';
+  utf8[bytes] = '\n';
   HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE || bytes <= 0) {
-    if (log != INVALID_HANDLE_VALUE) {
-      CloseHandle(log);
-    }
+  if (log == INVALID_HANDLE_VALUE) {
     return;
   }
   DWORD written = 0;
-  static_cast<void>(WriteFile(log, utf8, static_cast<DWORD>(bytes), &written, nullptr));
+  static_cast<void>(WriteFile(log, utf8, static_cast<DWORD>(bytes + 1), &written, nullptr));
   CloseHandle(log);
 }
 
@@ -73,49 +76,51 @@ struct Buffers {
   WCHAR source[kEnginePathCapacity];
   WCHAR helper[kEnginePathCapacity];
   WCHAR scratch[kEnginePathCapacity];
+  WCHAR given[kEnginePathCapacity];
   WCHAR logLine[kEnginePathCapacity * 2 + 512];
   char utf8[(kEnginePathCapacity * 2 + 512) * 3];
   UpdateReport report;
 };
 
 int Run(int argc, wchar_t* argv[], Buffers& buffers, const WCHAR** logPath) {
-  WCHAR* folder = buffers.folder;
-  WCHAR* source = buffers.source;
-  WCHAR* helper = buffers.helper;
-  WCHAR* scratch = buffers.scratch;
   UpdateReport& report = buffers.report;
   CommandLine line;
   bool readable = ReadCommandLine(argc, argv, line);
   *logPath = readable ? line.log : nullptr;
-  wcscpy(folder, line.folder != nullptr ? line.folder : L"");
+  wcscpy(buffers.folder, readable && line.folder != nullptr ? line.folder : L"-");
   if (!readable) {
     report.reason = L"the command line cannot be read";
     return kNothingReplaced;
   }
-  if (line.folder == nullptr) {
-    DWORD length = GetEnvironmentVariableW(L"ProgramW6432", scratch, kEnginePathCapacity);
-    if (length == 0 || length >= kEnginePathCapacity - 10 ||
-        !JoinPath(folder, scratch, L"Tavelune")) {
+  if (line.folder != nullptr) {
+    wcscpy(buffers.given, line.folder);
+  } else {
+    DWORD length = GetEnvironmentVariableW(L"ProgramW6432", buffers.scratch, kEnginePathCapacity);
+    if (length == 0 || length >= kEnginePathCapacity ||
+        !JoinPath(buffers.given, buffers.scratch, L"Tavelune")) {
       report.reason = L"%ProgramW6432% is not set";
       return kNothingReplaced;
     }
   }
-  if (!MakeAbsolute(line.folder != nullptr ? line.folder : folder, folder) || !OwnFolder(scratch) ||
-      !JoinPath(helper, scratch, L"tavelune-helper.exe")) {
+  if (!MakeAbsolute(buffers.given, buffers.folder) || !OwnFolder(buffers.scratch) ||
+      !JoinPath(buffers.helper, buffers.scratch, L"tavelune-helper.exe")) {
     report.reason = L"a path cannot be made absolute";
     return kNothingReplaced;
   }
   // The default source lies beside this program, as the helper does.
-  if (line.source == nullptr && !JoinPath(source, scratch, L"files")) {
+  if (line.source != nullptr) {
+    wcscpy(buffers.given, line.source);
+  } else if (!JoinPath(buffers.given, buffers.scratch, L"files")) {
     report.reason = L"the source's path is too long";
     return kNothingReplaced;
   }
-  wcscpy(scratch, line.source != nullptr ? line.source : source);
-  if (!MakeAbsolute(scratch, source)) {
+  if (!MakeAbsolute(buffers.given, buffers.source)) {
     report.reason = L"the source's path cannot be made absolute";
     return kNothingReplaced;
   }
-  return UpdateFiles(UpdateRequest{folder, source, helper, line.silent, line.waitSeconds}, report);
+  return UpdateFiles(
+      UpdateRequest{buffers.folder, buffers.source, buffers.helper, line.silent, line.waitSeconds},
+      report);
 }
 
 }  // namespace
@@ -137,11 +142,11 @@ int wmain(int argc, wchar_t* argv[]) {
   // The time leads only the log file's copy of the line.
   const size_t timeLength = 21;
   swprintf(buffers->logLine, sizeof(buffers->logLine) / sizeof(WCHAR),
-           L"%04u-%02u-%02uT%02u:%02u:%02uZ %ls: %d%ls%ls%ls%ls\r\n", now.wYear, now.wMonth,
-           now.wDay, now.wHour, now.wMinute, now.wSecond, buffers->folder, status,
+           L"%04u-%02u-%02uT%02u:%02u:%02uZ %ls: %d%ls%ls%ls%ls", now.wYear, now.wMonth, now.wDay,
+           now.wHour, now.wMinute, now.wSecond, buffers->folder, status,
            report.reason != nullptr ? L" " : L"", report.reason != nullptr ? report.reason : L"",
            report.file[0] != L'\0' ? L": " : L"", report.file);
-  static_cast<void>(fwprintf(stdout, L"%ls", buffers->logLine + timeLength));
+  static_cast<void>(fwprintf(stdout, L"%ls\n", buffers->logLine + timeLength));
   if (logPath != nullptr) {
     AppendToLog(logPath, buffers->logLine, buffers->utf8, static_cast<int>(sizeof(buffers->utf8)));
   }
