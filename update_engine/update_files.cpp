@@ -36,6 +36,7 @@ struct Workspace {
   FileList files;       // what SOURCE holds
   FileList unfinished;  // what the journal of an interrupted swap lists
   FileList legacy;      // what a recipe's marker lists
+  ULONGLONG askUntil;   // when --wait's time is up, for all questions together
 };
 
 // Set from the console's control handler: no new step starts, a swap under way is finished.
@@ -64,14 +65,12 @@ bool IsWithin(const WCHAR* inner, const WCHAR* outer) {
   return inner[at] == L'\0' || inner[at] == L'\\';
 }
 
-// Asks the helper about `target`, again every half second while the answer is 10, for as long as
-// the request allows.
-int AskHelper(const UpdateRequest& request, const WCHAR* target) {
-  ULONGLONG started = GetTickCount64();
+// Asks the helper about `target`, again every half second while the answer is 10, until the
+// run's time to wait is up.
+int AskHelper(const UpdateRequest& request, const Workspace& work, const WCHAR* target) {
   for (;;) {
     int answer = TaveluneHelperCheck(request.helper, target);
-    if (answer != kTaveluneRuns ||
-        GetTickCount64() - started + kAskAgainMilliseconds > request.waitSeconds * 1000ull) {
+    if (answer != kTaveluneRuns || GetTickCount64() + kAskAgainMilliseconds > work.askUntil) {
       return answer;
     }
     Sleep(kAskAgainMilliseconds);
@@ -81,9 +80,9 @@ int AskHelper(const UpdateRequest& request, const WCHAR* target) {
 // The first question: about Tavelune.exe, and about the one that an earlier swap moved into the
 // backup, where a Tavelune started right before it runs on.
 int AskBeforeAnyChange(const UpdateRequest& request, Workspace& work) {
-  int answer = AskHelper(request, work.tavelune);
+  int answer = AskHelper(request, work, work.tavelune);
   if (answer == kReplaced && PathExists(work.backupTavelune)) {
-    answer = AskHelper(request, work.backupTavelune);
+    answer = AskHelper(request, work, work.backupTavelune);
   }
   return answer;
 }
@@ -285,7 +284,7 @@ int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
     return Abandon(work, ReportStop(report));
   }
   // The last question, right before the swap: a Tavelune started meanwhile stops it.
-  int answer = AskHelper(request, work.tavelune);
+  int answer = AskHelper(request, work, work.tavelune);
   if (answer != kReplaced) {
     return Abandon(work, ReportAnswer(report, answer, false));
   }
@@ -408,6 +407,7 @@ int UpdateFiles(const UpdateRequest& request, UpdateReport& report) {
   work->files = FileList{};
   work->unfinished = FileList{};
   work->legacy = FileList{};
+  work->askUntil = GetTickCount64() + request.waitSeconds * 1000ull;
   int status = UpdateWithWorkspace(request, *work, report);
   FreeFileList(work->legacy);
   FreeFileList(work->unfinished);

@@ -157,6 +157,7 @@ struct Situation {
   bool silent = false;
   std::wstring source = kSource;
   std::wstring mustExist = kFolder + L"\\keep.txt";  // a file the run must leave in place
+  std::wstring reasonPart = L"";                     // what the run's reason must say
 };
 
 std::vector<std::wstring> Paths() {
@@ -246,7 +247,17 @@ const Situation kSituations[] = {
        StopAfterFirstRename();
        Disk().answers[kTavelune] = {kTaveluneRuns};
      },
-     kTaveluneRuns, "mixed", L"Tavelune.exe", 1, 1, true},
+     kTaveluneRuns, "mixed", L"Tavelune.exe", 1, 1, true, 0, false, kSource,
+     kFolder + L"\\keep.txt", L"unfinished update"},
+    // The wait is for all questions together: after 2.5 s of the first, the last is asked at 2.5 s
+    // and 3 s only.
+    {"Tavelune starts and ends, then runs at the last question",
+     [] {
+       Disk().answers[kTavelune] = {kTaveluneRuns, kTaveluneRuns, kTaveluneRuns,
+                                    kTaveluneRuns, kTaveluneRuns, 0,
+                                    kTaveluneRuns};
+     },
+     kTaveluneRuns, "old", L"Tavelune.exe", 8, 1, false, 3},
     // The first rename moved Tavelune.exe into the backup, which is asked about too.
     {"a kill between two renames, then a run", StopAfterFirstRename, kReplaced, "new", L"", 3},
     {"a journal this engine did not write",
@@ -325,6 +336,9 @@ TEST(UpdateEngine, Situations) {
     EXPECT_EQ(OpenFileHandles(), 0);
     EXPECT_TRUE(Disk().misuses.empty());
     EXPECT_EQ(Disk().nodes.count(situation.mustExist), 1u);
+    EXPECT_NE(
+        std::wstring(report.reason != nullptr ? report.reason : L"").find(situation.reasonPart),
+        std::wstring::npos);
     if (situation.untouched) {
       EXPECT_EQ(Paths(), before);
     }
