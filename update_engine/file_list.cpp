@@ -88,7 +88,7 @@ bool ListFiles(WCHAR* path, size_t rootLength, FileList& list) {
     }
     path[length] = L'\\';
     wmemcpy(path + length + 1, found.cFileName, nameLength + 1);
-    // A linked folder is not followed: what it points to is not part of the update.
+    // A linked folder is not followed: what it points to is not in the update.
     bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (isFolder ? !isLink && !ListFiles(path, rootLength, list)

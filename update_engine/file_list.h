@@ -19,7 +19,8 @@ bool AppendEntry(FileList& list, WCHAR mark, const WCHAR* name);
 void FreeFileList(FileList& list);
 // The entry after the one at `at`; list.length after the last.
 DWORD NextEntry(const FileList& list, DWORD at);
-// True for a name a journal may hold: relative, no "." or ".." part, no drive, stream or wildcard.
+// True for a name a journal may hold: relative, no "." or ".." component, no drive, stream or
+// wildcard.
 bool IsPlainRelativeName(const WCHAR* name);
 
 // Appends every file under the folder `path` (a buffer of kEnginePathCapacity units, given back

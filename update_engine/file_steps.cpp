@@ -5,7 +5,7 @@
 
 namespace {
 
-bool IsPassing(DWORD error) {
+bool IsWorthRetrying(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
@@ -23,7 +23,8 @@ HANDLE OpenWithRetries(const WCHAR* path, DWORD access, DWORD share, DWORD dispo
   for (;;) {
     HANDLE file =
         CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE || !IsPassing(GetLastError()) || !PauseBeforeRetry(started)) {
+    if (file != INVALID_HANDLE_VALUE || !IsWorthRetrying(GetLastError()) ||
+        !PauseBeforeRetry(started)) {
       return file;
     }
   }
@@ -86,7 +87,7 @@ DWORD RenameDurably(const WCHAR* from, const WCHAR* to) {
       return 0;
     }
     DWORD error = GetLastError();
-    if (!IsPassing(error) || !PauseBeforeRetry(started)) {
+    if (!IsWorthRetrying(error) || !PauseBeforeRetry(started)) {
       return error;
     }
   }
@@ -104,7 +105,7 @@ DWORD DeleteWithRetries(const WCHAR* path) {
       // when a program holding it was the reason.
       static_cast<void>(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
     }
-    if (!IsPassing(error) || !PauseBeforeRetry(started)) {
+    if (!IsWorthRetrying(error) || !PauseBeforeRetry(started)) {
       return error;
     }
   }

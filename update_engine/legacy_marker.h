@@ -1,5 +1,5 @@
 // tavelune-update.marker: what today's batch recipe and NSIS example leave when a swap of theirs
-// was ended part way. Both list plain file names, one a line: the NSIS example in UTF-16 after a
+// was ended half way. Both list plain file names, one a line: the NSIS example in UTF-16 after a
 // byte-order mark, the batch recipe as `dir /b` wrote them, in the console's OEM code page.
 #pragma once
 

@@ -1,5 +1,5 @@
 // The swap of a journal's files, and its undoing. Each step looks at where a file lies before it
-// moves it, so the same code finishes or undoes a swap that a killed run left part way.
+// moves it, so the same code finishes or undoes a swap that a killed run left half way.
 //
 // Where each copy lies follows from the renames' order: an old file leaves the folder for the
 // backup before the new one comes in, and no rename lands on a file that exists. So, for a file

@@ -275,7 +275,7 @@ int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
   if (status != kReplaced) {
     return status;
   }
-  // A kill while staging leaves a part of the stage, which the next run clears.
+  // A kill while staging leaves some of the stage, which the next run clears.
   status = StageFiles(request, work, report);
   if (status != kReplaced) {
     return Abandon(work, status);

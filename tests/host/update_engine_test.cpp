@@ -180,7 +180,7 @@ void StopAfterFirstRename() {
 
 const std::wstring kJournal = kFolder + L"\\tavelune-update.journal";
 
-// What a recipe's swap leaves when ended part way: Tavelune.exe swapped, a.dll in the backup, its
+// What a recipe's swap leaves when ended half way: Tavelune.exe swapped, a.dll in the backup, its
 // new copy still staged, and their marker.
 void PlantRecipeSwap(const std::string& marker) {
   std::map<std::wstring, FakeNode>& nodes = Disk().nodes;
@@ -272,19 +272,19 @@ const Situation kSituations[] = {
        Disk().nodes[kFolder + L"\\sub\\deep\\c.txt"] = {true, "", ""};
      },
      kNothingReplaced, "old", L"sub\\deep\\c.txt", 1},
-    {"a batch recipe's swap ended part way, and Tavelune runs before the swap",
+    {"a batch recipe's swap ended half way, and Tavelune runs before the swap",
      [] {
        PlantRecipeSwap(kBatchMarker);
        Disk().answers[kTavelune] = {0, kTaveluneRuns};
      },
      kTaveluneRuns, "old", L"Tavelune.exe", 3, 1, false, 0, false, kSource, kBucher},
-    {"the NSIS example's swap ended part way, and Tavelune runs before the swap",
+    {"the NSIS example's swap ended half way, and Tavelune runs before the swap",
      [] {
        PlantRecipeSwap(kNsisMarker);
        Disk().answers[kTavelune] = {0, kTaveluneRuns};
      },
      kTaveluneRuns, "old", L"Tavelune.exe", 3, 1, false, 0, false, kSource, kBucher},
-    {"a batch recipe's swap ended part way", [] { PlantRecipeSwap(kBatchMarker); }, kReplaced,
+    {"a batch recipe's swap ended half way", [] { PlantRecipeSwap(kBatchMarker); }, kReplaced,
      "new", L"", 3, 0, false, 0, false, kSource, kBucher},
     {"Tavelune runs from the backup of a recipe's swap",
      [] {
