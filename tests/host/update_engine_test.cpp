@@ -259,6 +259,12 @@ const Situation kSituations[] = {
      },
      kTaveluneRuns, "old", L"Tavelune.exe", 8, 1, false, 3},
     // The first rename moved Tavelune.exe into the backup, which is asked about too.
+    {"a file held while a kill between two renames is recovered",
+     [] {
+       StopAfterFirstRename();
+       Disk().held[kFolder + L"\\a.dll"] = -1;
+     },
+     kNotPutBack, "mixed", L"a.dll", 2},
     {"a kill between two renames, then a run", StopAfterFirstRename, kReplaced, "new", L"", 3},
     {"a journal this engine did not write",
      [] {
