@@ -27,3 +27,12 @@ target_link_libraries(floor PRIVATE tool_options)
 add_library(tavelune-msi-check SHARED msi_action/tavelune_check.cpp)
 set_target_properties(tavelune-msi-check PROPERTIES PREFIX "")
 target_link_libraries(tavelune-msi-check PRIVATE instance_check tool_options msi)
+
+# The update engine: a console program built like the helper, bound at load to KERNEL32 and
+# msvcrt.dll only; it asks the helper beside it through the caller kit's header.
+add_executable(tavelune-update
+  update_engine/main.cpp update_engine/update_files.cpp update_engine/swap.cpp
+  update_engine/journal.cpp update_engine/legacy_marker.cpp update_engine/file_list.cpp
+  update_engine/file_steps.cpp update_engine/command_line.cpp)
+target_include_directories(tavelune-update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tavelune-update PRIVATE tool_options)

@@ -154,4 +154,77 @@ UINT MsiCloseHandle(MSIHANDLE handle);
 // msvcrt's comparison that folds only 'A' to 'Z'; glibc has no such function.
 int _wcsicmp(const WCHAR* left, const WCHAR* right);  // NOLINT: msvcrt's name
 
+// What the update engine calls on the files of a folder, with Windows' signatures and values.
+using ULONGLONG = std::uint64_t;
+
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+constexpr DWORD FILE_SHARE_DELETE = 0x00000004;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x00000400;
+constexpr DWORD FILE_FLAG_DELETE_ON_CLOSE = 0x04000000;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+
+HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
+                   SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* overlapped);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags);
+BOOL DeleteFileW(const WCHAR* fileName);
+BOOL CreateDirectoryW(const WCHAR* pathName, SECURITY_ATTRIBUTES* securityAttributes);
+BOOL RemoveDirectoryW(const WCHAR* pathName);
+HANDLE FindFirstFileW(const WCHAR* fileName, WIN32_FIND_DATAW* findData);
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* findData);
+BOOL FindClose(HANDLE find);
+DWORD GetFileAttributesW(const WCHAR* fileName);
+BOOL SetFileAttributesW(const WCHAR* fileName, DWORD fileAttributes);
+void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
+
+// What reads the batch recipe's marker, written in the console's (OEM) code page.
+constexpr UINT CP_OEMCP = 1;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByteStr, int multiByteLength,
+                        WCHAR* wideCharStr, int wideCharLength);
+
 #endif

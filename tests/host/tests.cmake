@@ -43,3 +43,16 @@ if(TAVELUNE_FUZZ)
   target_compile_options(scan_fuzzer PRIVATE -fsanitize=fuzzer)
   target_link_options(scan_fuzzer PRIVATE -fsanitize=fuzzer)
 endif()
+
+# The update engine, compiled as the product compiles it, against a fake disk of its own that also
+# stands in for the helper's process.
+add_library(host_update_engine OBJECT
+  update_engine/update_files.cpp update_engine/swap.cpp update_engine/journal.cpp
+  update_engine/legacy_marker.cpp update_engine/file_list.cpp update_engine/file_steps.cpp update_engine/command_line.cpp)
+target_include_directories(host_update_engine PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} tests/host)
+target_link_libraries(host_update_engine PRIVATE tool_options)
+add_executable(host_update_engine_test
+  tests/host/update_engine_test.cpp tests/host/fake_file_system.cpp)
+target_include_directories(host_update_engine_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} tests/host)
+target_link_libraries(host_update_engine_test PRIVATE host_update_engine GTest::gtest_main)
+add_test(NAME host_update_engine_test COMMAND host_update_engine_test)

@@ -1,0 +1,247 @@
+#include "update_engine/file_steps.h"
+
+#include <string.h>
+#include <wchar.h>
+
+namespace {
+
+bool IsWorthRetrying(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Waits one pause and says whether the time for retries is left.
+bool PauseBeforeRetry(ULONGLONG started) {
+  if (GetTickCount64() - started >= kRetryMilliseconds) {
+    return false;
+  }
+  Sleep(kRetryPauseMilliseconds);
+  return true;
+}
+
+HANDLE OpenWithRetries(const WCHAR* path, DWORD access, DWORD share, DWORD disposition) {
+  ULONGLONG started = GetTickCount64();
+  for (;;) {
+    HANDLE file =
+        CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || !IsWorthRetrying(GetLastError()) ||
+        !PauseBeforeRetry(started)) {
+      return file;
+    }
+  }
+}
+
+bool WriteAll(HANDLE file, const unsigned char* bytes, DWORD length) {
+  while (length > 0) {
+    DWORD written = 0;
+    if (WriteFile(file, bytes, length, &written, nullptr) == FALSE || written == 0) {
+      return false;
+    }
+    bytes += written;
+    length -= written;
+  }
+  return true;
+}
+
+// Reads until `buffer` is full or the file ends, as a short read alone does not say.
+bool ReadFull(HANDLE file, unsigned char* buffer, DWORD bufferSize, DWORD* length) {
+  *length = 0;
+  while (*length < bufferSize) {
+    DWORD read = 0;
+    if (ReadFile(file, buffer + *length, bufferSize - *length, &read, nullptr) == FALSE) {
+      return false;
+    }
+    if (read == 0) {
+      return true;
+    }
+    *length += read;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name) {
+  size_t folderLength = wcslen(folder);
+  size_t nameLength = wcslen(name);
+  if (folderLength + 1 + nameLength >= kEnginePathCapacity) {
+    return false;
+  }
+  wmemcpy(out, folder, folderLength);
+  out[folderLength] = L'\\';
+  wmemcpy(out + folderLength + 1, name, nameLength + 1);
+  return true;
+}
+
+bool PathExists(const WCHAR* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolder(const WCHAR* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING a rename never lands on a file that is there.
+DWORD RenameDurably(const WCHAR* from, const WCHAR* to) {
+  ULONGLONG started = GetTickCount64();
+  for (;;) {
+    if (MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE) {
+      return 0;
+    }
+    DWORD error = GetLastError();
+    if (!IsWorthRetrying(error) || !PauseBeforeRetry(started)) {
+      return error;
+    }
+  }
+}
+
+DWORD DeleteWithRetries(const WCHAR* path) {
+  ULONGLONG started = GetTickCount64();
+  for (;;) {
+    if (DeleteFileW(path) != FALSE) {
+      return 0;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+      // A read-only file is refused with access denied too; clearing the attribute is harmless
+      // when a program holding it was the reason.
+      static_cast<void>(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
+    }
+    if (!IsWorthRetrying(error) || !PauseBeforeRetry(started)) {
+      return error;
+    }
+  }
+}
+
+DWORD CopyNewFile(const WCHAR* source, const WCHAR* target, unsigned char* buffer,
+                  DWORD bufferSize) {
+  HANDLE from = OpenWithRetries(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  if (from == INVALID_HANDLE_VALUE) {
+    return GetLastError();
+  }
+  HANDLE to = OpenWithRetries(target, GENERIC_WRITE, 0, CREATE_NEW);
+  if (to == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    CloseHandle(from);
+    return error;
+  }
+  for (;;) {
+    DWORD length = 0;
+    if (!ReadFull(from, buffer, bufferSize, &length) || !WriteAll(to, buffer, length)) {
+      DWORD error = GetLastError();
+      CloseHandle(to);
+      CloseHandle(from);
+      return error == 0 ? ERROR_INVALID_HANDLE : error;
+    }
+    if (length < bufferSize) {
+      break;
+    }
+  }
+  CloseHandle(to);
+  CloseHandle(from);
+  return 0;
+}
+
+bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* stagedBuffer,
+                     unsigned char* sourceBuffer, DWORD bufferSize) {
+  // FlushFileBuffers needs a handle with write access.
+  HANDLE stagedFile =
+      OpenWithRetries(staged, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  if (stagedFile == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  if (FlushFileBuffers(stagedFile) == FALSE) {
+    CloseHandle(stagedFile);
+    return false;
+  }
+  HANDLE sourceFile = OpenWithRetries(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  if (sourceFile == INVALID_HANDLE_VALUE) {
+    CloseHandle(stagedFile);
+    return false;
+  }
+  bool same = true;
+  for (;;) {
+    DWORD stagedLength = 0;
+    DWORD sourceLength = 0;
+    if (!ReadFull(stagedFile, stagedBuffer, bufferSize, &stagedLength) ||
+        !ReadFull(sourceFile, sourceBuffer, bufferSize, &sourceLength) ||
+        stagedLength != sourceLength ||
+        (stagedLength > 0 && memcmp(stagedBuffer, sourceBuffer, stagedLength) != 0)) {
+      same = false;
+      break;
+    }
+    if (stagedLength < bufferSize) {
+      break;
+    }
+  }
+  CloseHandle(sourceFile);
+  CloseHandle(stagedFile);
+  return same;
+}
+
+bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name) {
+  if (!JoinPath(scratch, root, name)) {
+    return false;
+  }
+  size_t rootLength = wcslen(root);
+  for (size_t at = rootLength + 1; scratch[at] != L'\0'; ++at) {
+    if (scratch[at] != L'\\') {
+      continue;
+    }
+    scratch[at] = L'\0';
+    bool made = CreateDirectoryW(scratch, nullptr) != FALSE ||
+                (GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(scratch));
+    scratch[at] = L'\\';
+    if (!made) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool RemoveTree(WCHAR* path, WCHAR* remaining) {
+  size_t length = wcslen(path);
+  if (!PathExists(path)) {
+    return true;
+  }
+  if (length + 3 >= kEnginePathCapacity) {
+    wcscpy(remaining, path);
+    return false;
+  }
+  wcscpy(path + length, L"\\*");
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(path, &found);
+  bool removed = true;
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      size_t nameLength = wcslen(found.cFileName);
+      if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) {
+        continue;
+      }
+      if (length + 1 + nameLength >= kEnginePathCapacity) {
+        path[length] = L'\0';
+        wcscpy(remaining, path);
+        removed = false;
+        continue;
+      }
+      path[length] = L'\\';
+      wmemcpy(path + length + 1, found.cFileName, nameLength + 1);
+      // A link to a folder is removed as the link; what it points to is not ours.
+      bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      bool isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      if (isFolder && !isLink) {
+        removed = RemoveTree(path, remaining) && removed;
+        continue;
+      }
+      if (isFolder ? RemoveDirectoryW(path) == FALSE : DeleteWithRetries(path) != 0) {
+        wcscpy(remaining, path);
+        removed = false;
+      }
+    } while (FindNextFileW(find, &found) != FALSE);
+    FindClose(find);
+  }
+  path[length] = L'\0';
+  if (removed && RemoveDirectoryW(path) == FALSE) {
+    wcscpy(remaining, path);
+    removed = false;
+  }
+  return removed;
+}

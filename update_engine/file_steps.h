@@ -1,0 +1,38 @@
+// The single file operations of an update, each retried where another program holds the file for
+// a moment.
+#pragma once
+
+#include "platform/platform.h"
+
+// The longest path Windows hands out, 32,767 units and the NUL.
+constexpr DWORD kEnginePathCapacity = 32768;
+
+// How long a rename, copy or delete that meets a sharing violation or access denied is tried
+// again. Virus scanners and the search indexer open a file that was just written, often without
+// FILE_SHARE_DELETE, and let go within a second or two; a program that holds the file for longer
+// means that the run gives up and puts back.
+constexpr ULONGLONG kRetryMilliseconds = 5000;
+constexpr DWORD kRetryPauseMilliseconds = 100;
+
+// Writes folder + '\' + name into `out`; false when it does not fit.
+bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name);
+bool PathExists(const WCHAR* path);
+bool IsFolder(const WCHAR* path);
+
+// Each returns 0 or the last error of its final attempt.
+DWORD RenameDurably(const WCHAR* from, const WCHAR* to);
+DWORD DeleteWithRetries(const WCHAR* path);
+// Copies `source` into a file `target` that must not exist yet. Nothing is flushed here.
+DWORD CopyNewFile(const WCHAR* source, const WCHAR* target, unsigned char* buffer,
+                  DWORD bufferSize);
+// Flushes `staged` to the disk and compares it byte for byte with `source`; false when either
+// cannot be read or they differ.
+bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* stagedBuffer,
+                     unsigned char* sourceBuffer, DWORD bufferSize);
+
+// Creates, under `root`, the folders that the relative `name` lies in. False when one cannot be.
+bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name);
+
+// Removes the folder `path` (a buffer of kEnginePathCapacity units, given back unchanged) with all
+// it holds. False when something remains; `remaining` then names it.
+bool RemoveTree(WCHAR* path, WCHAR* remaining);

@@ -1,0 +1,108 @@
+#include "update_engine/legacy_marker.h"
+
+#include <wchar.h>
+
+#include "update_engine/file_steps.h"
+
+namespace {
+
+// A marker lists the few files of one folder.
+constexpr DWORD kLongestMarker = 1024 * 1024;
+
+// Decodes the marker's bytes into `text` (room for kLongestMarker units and a NUL).
+bool DecodeMarker(const unsigned char* bytes, DWORD size, WCHAR* text) {
+  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    if (size % 2 != 0) {
+      return false;
+    }
+    DWORD units = (size - 2) / 2;
+    for (DWORD i = 0; i < units; ++i) {
+      text[i] = static_cast<WCHAR>(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
+    }
+    text[units] = L'\0';
+    return true;
+  }
+  int units = size == 0 ? 0
+                        : MultiByteToWideChar(
+                              CP_OEMCP, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes),
+                              static_cast<int>(size), text, static_cast<int>(kLongestMarker));
+  if (size != 0 && units == 0) {
+    return false;
+  }
+  text[units] = L'\0';
+  return true;
+}
+
+// Appends each line of `text` as a name, checked against where its copies lie.
+bool ListMarkedNames(WCHAR* text, const WCHAR* folder, const WCHAR* stage, const WCHAR* backup,
+                     WCHAR* scratch, FileList& list) {
+  WCHAR* line = text;
+  for (WCHAR* at = text;; ++at) {
+    if (*at != L'\r' && *at != L'\n' && *at != L'\0') {
+      continue;
+    }
+    bool last = *at == L'\0';
+    *at = L'\0';
+    // Empty lines are skipped, as the recipes' loops skip them.
+    if (*line != L'\0') {
+      if (!IsPlainRelativeName(line) || wcschr(line, L'\\') != nullptr) {
+        return false;
+      }
+      bool inBackup = JoinPath(scratch, backup, line) && PathExists(scratch);
+      bool inStage = JoinPath(scratch, stage, line) && PathExists(scratch);
+      bool inFolder = JoinPath(scratch, folder, line) && PathExists(scratch);
+      // A name read in the wrong code page names no file of theirs: better refuse than guess.
+      if (!inBackup && !inStage) {
+        return false;
+      }
+      WCHAR mark = inBackup || (inStage && inFolder) ? kHadOldFile : kAddedFile;
+      if (!AppendEntry(list, mark, line)) {
+        return false;
+      }
+    }
+    if (last) {
+      return list.count > 0;
+    }
+    line = at + 1;
+  }
+}
+
+}  // namespace
+
+JournalState ReadLegacyMarker(const WCHAR* path, const WCHAR* folder, const WCHAR* stage,
+                              const WCHAR* backup, WCHAR* scratch, FileList& list) {
+  HANDLE marker = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (marker == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? JournalState::Absent
+               : JournalState::Unreadable;
+  }
+  auto* bytes = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kLongestMarker + 1));
+  auto* text =
+      static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, (kLongestMarker + 1) * sizeof(WCHAR)));
+  DWORD size = 0;
+  bool read = bytes != nullptr && text != nullptr;
+  while (read && size <= kLongestMarker) {
+    DWORD got = 0;
+    read = ReadFile(marker, bytes + size, kLongestMarker + 1 - size, &got, nullptr) != FALSE;
+    if (got == 0) {
+      break;
+    }
+    size += got;
+  }
+  CloseHandle(marker);
+  JournalState state = !read ? JournalState::Unreadable
+                       : size <= kLongestMarker && DecodeMarker(bytes, size, text) &&
+                               ListMarkedNames(text, folder, stage, backup, scratch, list)
+                           ? JournalState::Committed
+                           : JournalState::Foreign;
+  if (bytes != nullptr) {
+    HeapFree(GetProcessHeap(), 0, bytes);
+  }
+  if (text != nullptr) {
+    HeapFree(GetProcessHeap(), 0, text);
+  }
+  return state;
+}
