@@ -44,7 +44,7 @@ add_windows_test(notice_test DISPLAY)
 add_executable(argument_reporter tests/windows/argument_reporter.cpp)
 target_link_options(argument_reporter PRIVATE -municode -static)
 add_windows_test(caller_kit_test DISPLAY)
-add_dependencies(caller_kit_test argument_reporter)
+add_dependencies(caller_kit_test argument_reporter tavelune-update)
 # Under Wine, a write that fails part way: the command it starts may write 200 KiB a file.
 add_executable(file_size_limit tests/windows/file_size_limit.cpp)
 target_link_options(file_size_limit PRIVATE -municode -static)
@@ -99,9 +99,9 @@ if(MAKENSIS)
       COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 ${MAKENSIS} -V2 -WX "-XTarget ${target}"
               "-X!addincludedir \"${CMAKE_SOURCE_DIR}/integration/nsis\""
               -DOUTFILE=${CMAKE_BINARY_DIR}/${name}.exe -DHELPER_EXE=$<TARGET_FILE:${helper}>
-              ${${files}} ${CMAKE_SOURCE_DIR}/${script}
-      DEPENDS ${script} integration/nsis/TaveluneHelper.nsh tavelune-helper argument_reporter
-              ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe
+              -DENGINE_EXE=$<TARGET_FILE:tavelune-update> ${${files}} ${CMAKE_SOURCE_DIR}/${script}
+      DEPENDS ${script} integration/nsis/TaveluneHelper.nsh tavelune-helper tavelune-update
+              argument_reporter ${CMAKE_BINARY_DIR}/update-set/Tavelune.exe
       VERBATIM)
     list(APPEND nsis_outputs ${CMAKE_BINARY_DIR}/${name}.exe)
   endforeach()
@@ -180,7 +180,7 @@ target_link_libraries(caller_kit_test PRIVATE shell32)
 
 # What the test bundle holds beside the helper and the test programs: everything they start.
 set(TAVELUNE_TEST_BUNDLE_FILES stand_in.exe argument_reporter.exe file_size_limit.exe
-    update-tavelune.cmd update-set)
+    tavelune-update.exe update-tavelune.cmd update-set)
 add_dependencies(image_test tavelune-msi-check)
 list(APPEND TAVELUNE_TEST_BUNDLE_FILES tavelune-msi-check.dll)
 if(WIXL)
