@@ -1,8 +1,8 @@
-# Installing and packaging the helper: `cmake --install` puts the executable and the Windows
-# Installer action under bin/, and the `package` target makes tavelune-helper-<version>-win64.zip
-# with them, the README, the licence, the security notes and the caller kit; beside it the test
-# bundle, tavelune-helper-<version>-win64-tests.zip, with the same executable; and SHA256SUMS for
-# both zips, the executable and the action.
+# Installing and packaging the helper: `cmake --install` puts the executable, the update engine and
+# the Windows Installer action under bin/, and the `package` target makes
+# tavelune-helper-<version>-win64.zip with them, the README, the licence, the security notes and the
+# caller kit; beside it the test bundle, tavelune-helper-<version>-win64-tests.zip, with the same
+# images; and SHA256SUMS for both zips and the three images.
 
 # Authenticode signing after the link, only when a certificate is given; the password is read from
 # TAVELUNE_SIGNING_PASSWORD in the environment when the build runs.
@@ -11,7 +11,7 @@ set(TAVELUNE_SIGNING_CERTIFICATE "$ENV{TAVELUNE_SIGNING_CERTIFICATE}"
 set(TAVELUNE_SIGNING_TIMESTAMP_URL "$ENV{TAVELUNE_SIGNING_TIMESTAMP_URL}"
     CACHE STRING "RFC 3161 time-stamping server for the signature; empty: none")
 if(TAVELUNE_SIGNING_CERTIFICATE)
-  foreach(image tavelune-helper tavelune-msi-check)
+  foreach(image tavelune-helper tavelune-update tavelune-msi-check)
     add_custom_command(TARGET ${image} POST_BUILD
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/sign-exe $<TARGET_FILE:${image}>
               ${TAVELUNE_SIGNING_CERTIFICATE} "${TAVELUNE_SIGNING_TIMESTAMP_URL}"
@@ -19,7 +19,7 @@ if(TAVELUNE_SIGNING_CERTIFICATE)
   endforeach()
 endif()
 
-install(TARGETS tavelune-helper tavelune-msi-check RUNTIME DESTINATION bin)
+install(TARGETS tavelune-helper tavelune-update tavelune-msi-check RUNTIME DESTINATION bin)
 install(FILES README.md LICENSE SECURITY.md DESTINATION .)
 install(FILES integration/README.md DESTINATION integration)
 install(FILES integration/msi/example-product.wxs DESTINATION integration/msi)
@@ -38,6 +38,7 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 # find them there: the test bundle's, then the one that writes SHA256SUMS.
 set(CPACK_TAVELUNE_HELPER_EXE ${CMAKE_BINARY_DIR}/tavelune-helper.exe)
 set(CPACK_TAVELUNE_MSI_ACTION ${CMAKE_BINARY_DIR}/tavelune-msi-check.dll)
+set(CPACK_TAVELUNE_UPDATE_ENGINE ${CMAKE_BINARY_DIR}/tavelune-update.exe)
 set(CPACK_TAVELUNE_TEST_BUNDLE tavelune-helper-${PROJECT_VERSION}-win64-tests.zip)
 set(CPACK_TAVELUNE_TEST_RUNNER ${CMAKE_SOURCE_DIR}/tests/windows/run-tests.cmd)
 get_property(CPACK_TAVELUNE_TEST_PROGRAMS GLOBAL PROPERTY TAVELUNE_TEST_PROGRAMS)

@@ -92,6 +92,13 @@ const ShippedImage kShippedImages[] = {
       "ProcessIdToSessionId", "GetProcessWindowStation", "GetUserObjectInformationW", "MessageBoxW",
       "fwprintf", "_wcsicmp", "wcscmp"},
      {}},
+    {"tavelune-update.exe",
+     IMAGE_SUBSYSTEM_WINDOWS_CUI,
+     false,
+     {"KERNEL32.DLL", "MSVCRT.DLL"},
+     {"SetDefaultDllDirectories", "CreateProcessW", "CreateFileW", "FlushFileBuffers", "MoveFileExW",
+      "SetConsoleCtrlHandler", "WideCharToMultiByte"},
+     {}},
     // Built with the helper's options; the loader reads no subsystem from a DLL.
     {"tavelune-msi-check.dll",
      IMAGE_SUBSYSTEM_WINDOWS_CUI,
