@@ -198,6 +198,9 @@ add_executable(bench_driver bench/bench_driver.cpp)
 target_link_libraries(bench_driver PRIVATE windows_test_support)
 target_link_options(bench_driver PRIVATE -municode -static)
 add_dependencies(bench_driver tavelune-helper floor stand_in)
+# The copy that flushes each file, which scripts/bench-recipes measures the update engine against.
+add_executable(flushing_copy bench/flushing_copy.cpp)
+target_link_options(flushing_copy PRIVATE -municode -static)
 
 # Signing a copy of the helper, on the build machine (needs openssl and osslsigncode).
 if(CMAKE_CROSSCOMPILING)
