@@ -27,6 +27,7 @@ const std::vector<UpdatedFile> kFiles = {
     {L"a.dll", "old a", "new a"},
     {L"sub\\b\xD800.dat", "old b", "new b"},
     {L"sub\\deep\\c.txt", "", "new c"},
+    {L"n.txt", "", "new n"},
 };
 
 void PlantFolders() {
@@ -181,7 +182,7 @@ void StopAfterFirstRename() {
 const std::wstring kJournal = kFolder + L"\\tavelune-update.journal";
 
 // What a recipe's swap leaves when ended half way: Tavelune.exe swapped, a.dll in the backup, its
-// new copy still staged, and their marker.
+// new copy still staged, the added n.txt already in place, and their marker.
 void PlantRecipeSwap(const std::string& marker) {
   std::map<std::wstring, FakeNode>& nodes = Disk().nodes;
   nodes[kFolder + L"\\tavelune-update.old"] = {true, "", ""};
@@ -192,17 +193,18 @@ void PlantRecipeSwap(const std::string& marker) {
   nodes.erase(kFolder + L"\\a.dll");
   nodes[kFolder + L"\\tavelune-update.new\\a.dll"] = {false, kFiles[1].newBytes,
                                                       kFiles[1].newBytes};
+  nodes[kFolder + L"\\n.txt"] = {false, kFiles[4].newBytes, kFiles[4].newBytes};
   nodes[kFolder + L"\\tavelune-update.old\\B\u00fccher.txt"] = {false, "old", "old"};
   nodes[kFolder + L"\\tavelune-update.marker"] = {false, marker, marker};
 }
 
 const std::string kBatchMarker =
-    "Tavelune.exe\r\na.dll\r\nB\x81"
+    "Tavelune.exe\r\na.dll\r\nn.txt\r\nB\x81"
     "cher.txt\r\n";
-const std::string kNsisMarker = std::string("\xFF\xFE", 2) +
-                                std::string("T\0a\0v\0e\0l\0u\0n\0e\0.\0e\0x\0e\0\r\0\n\0", 28) +
-                                std::string("a\0.\0d\0l\0l\0\r\0\n\0", 14) +
-                                std::string("B\0\xFC\0c\0h\0e\0r\0.\0t\0x\0t\0", 20);
+const std::string kNsisMarker =
+    std::string("\xFF\xFE", 2) + std::string("T\0a\0v\0e\0l\0u\0n\0e\0.\0e\0x\0e\0\r\0\n\0", 28) +
+    std::string("a\0.\0d\0l\0l\0\r\0\n\0", 14) + std::string("n\0.\0t\0x\0t\0\r\0\n\0", 14) +
+    std::string("B\0\xFC\0c\0h\0e\0r\0.\0t\0x\0t\0", 20);
 const std::wstring kBucher = kFolder + L"\\B\u00fccher.txt";
 
 const Situation kSituations[] = {
@@ -298,7 +300,7 @@ const Situation kSituations[] = {
        Disk().answers[kFolder + L"\\tavelune-update.old\\Tavelune.exe"] = {kTaveluneRuns};
      },
      kTaveluneRuns, "mixed", L"Tavelune.exe", 2, 1, true},
-    {"a batch marker naming a file in neither stage nor backup",
+    {"a batch marker naming a file found nowhere",
      [] {
        PlantRecipeSwap(
            "Tavelune.exe\r\nB\x84"
