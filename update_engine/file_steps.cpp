@@ -100,10 +100,16 @@ DWORD DeleteWithRetries(const WCHAR* path) {
       return 0;
     }
     DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED) {
-      // A read-only file is refused with access denied too; clearing the attribute is harmless
-      // when a program holding it was the reason.
-      static_cast<void>(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
+    // DeleteFileW refuses a read-only file with access denied: the attribute goes, and the delete
+    // is tried again at once. Only copies of our own are ever deleted.
+    DWORD attributes = GetFileAttributesW(path);
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+      if (SetFileAttributesW(path, cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared) != FALSE) {
+        continue;
+      }
+      error = GetLastError();
     }
     if (!IsWorthRetrying(error) || !PauseBeforeRetry(started)) {
       return error;
@@ -175,6 +181,20 @@ bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* st
   CloseHandle(sourceFile);
   CloseHandle(stagedFile);
   return same;
+}
+
+bool CarryAttributes(const WCHAR* staged, const WCHAR* source) {
+  constexpr DWORD kCarried =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  DWORD from = GetFileAttributesW(source);
+  DWORD to = GetFileAttributesW(staged);
+  if (from == INVALID_FILE_ATTRIBUTES || to == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  // FILE_ATTRIBUTE_NORMAL stands for none, and only alone.
+  DWORD wanted = (to & FILE_ATTRIBUTE_ARCHIVE) | (from & kCarried);
+  return (from & kCarried) == 0 ||
+         SetFileAttributesW(staged, wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted) != FALSE;
 }
 
 bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name) {

@@ -19,7 +19,8 @@ bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name);
 bool PathExists(const WCHAR* path);
 bool IsFolder(const WCHAR* path);
 
-// Each returns 0 or the last error of its final attempt.
+// Each returns 0 or the last error of its final attempt. A rename keeps a file's attributes, and
+// works on a read-only file; a delete clears the read-only attribute first where it must.
 DWORD RenameDurably(const WCHAR* from, const WCHAR* to);
 DWORD DeleteWithRetries(const WCHAR* path);
 // Copies `source` into a file `target` that must not exist yet. Nothing is flushed here.
@@ -29,6 +30,11 @@ DWORD CopyNewFile(const WCHAR* source, const WCHAR* target, unsigned char* buffe
 // cannot be read or they differ.
 bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* stagedBuffer,
                      unsigned char* sourceBuffer, DWORD bufferSize);
+
+// Gives `staged` the read-only, hidden and system attributes of `source`, as the batch recipe's
+// xcopy /h /k /r carried them, keeping the archive attribute that Windows set as it was written.
+// False when either cannot be read, or `staged` cannot be changed.
+bool CarryAttributes(const WCHAR* staged, const WCHAR* source);
 
 // Creates, under `root`, the folders that the relative `name` lies in. False when one cannot be.
 bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name);

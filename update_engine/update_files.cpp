@@ -198,7 +198,7 @@ int StageFiles(const UpdateRequest& request, Workspace& work, UpdateReport& repo
 }
 
 // Every staged copy reaches the disk, and is what its source holds, before the journal can point
-// at it.
+// at it; then it takes its source's attributes, as a read-only copy cannot be flushed.
 int FlushAndCheckStaged(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
   for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
     const WCHAR* name = work.files.units + at + 1;
@@ -208,6 +208,9 @@ int FlushAndCheckStaged(const UpdateRequest& request, Workspace& work, UpdateRep
                          kCopyBufferSize)) {
       return Report(report, kNothingReplaced, L"a staged file is gone or differs from its source",
                     name);
+    }
+    if (!CarryAttributes(work.inStage, work.inSource)) {
+      return Report(report, kNothingReplaced, L"a staged file's attributes could not be set", name);
     }
   }
   return kReplaced;

@@ -142,8 +142,12 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
     if (!Change()) {
       return Fail(ERROR_INVALID_HANDLE), INVALID_HANDLE_VALUE;
     }
-    // Created and never flushed, a file is empty after a power cut.
-    disk.nodes[path] = FakeNode{false, "", exists ? disk.nodes[path].durable : ""};
+    // Created and never flushed, a file is empty after a power cut. Windows marks it for backup.
+    disk.nodes[path] =
+        FakeNode{false, "", exists ? disk.nodes[path].durable : "", FILE_ATTRIBUTE_ARCHIVE};
+  } else if ((desiredAccess & GENERIC_WRITE) != 0 &&
+             (found->second.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   }
   return NewHandle(FakeHandle{FakeHandle::File, path, desiredAccess, shareMode,
                               (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0});
@@ -227,7 +231,8 @@ BOOL DeleteFileW(const WCHAR* fileName) {
   if (found == disk.nodes.end()) {
     return Fail(ERROR_FILE_NOT_FOUND);
   }
-  if (found->second.folder) {
+  // As documented for DeleteFileW: a read-only file is refused with access denied.
+  if (found->second.folder || (found->second.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   if (OpenWithoutShareDelete(path) || IsHeld(path)) {
@@ -281,9 +286,8 @@ BOOL NextName(FakeHandle& listing, WIN32_FIND_DATAW* findData) {
   const std::wstring& name = listing.names[listing.position++];
   std::wstring path = listing.path + L"\\" + name;
   *findData = WIN32_FIND_DATAW{};
-  findData->dwFileAttributes = name == L"." || name == L".." || disk.nodes[path].folder
-                                   ? FILE_ATTRIBUTE_DIRECTORY
-                                   : FILE_ATTRIBUTE_NORMAL;
+  findData->dwFileAttributes =
+      name == L"." || name == L".." ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesW(path.c_str());
   std::wcsncpy(findData->cFileName, name.c_str(), MAX_PATH - 1);
   return TRUE;
 }
@@ -330,11 +334,21 @@ DWORD GetFileAttributesW(const WCHAR* fileName) {
     lastError = disk.stopped ? ERROR_INVALID_HANDLE : ERROR_FILE_NOT_FOUND;
     return INVALID_FILE_ATTRIBUTES;
   }
-  return found->second.folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  return found->second.folder       ? FILE_ATTRIBUTE_DIRECTORY
+         : found->second.attributes ? found->second.attributes
+                                    : FILE_ATTRIBUTE_NORMAL;
 }
 
-BOOL SetFileAttributesW(const WCHAR* fileName, DWORD) {
-  return !disk.stopped && Exists(fileName) ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+BOOL SetFileAttributesW(const WCHAR* fileName, DWORD fileAttributes) {
+  auto found = disk.nodes.find(fileName);
+  if (found == disk.nodes.end() || found->second.folder) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (!Change()) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  found->second.attributes = fileAttributes == FILE_ATTRIBUTE_NORMAL ? 0 : fileAttributes;
+  return TRUE;
 }
 
 void Sleep(DWORD milliseconds) { disk.clock += milliseconds; }

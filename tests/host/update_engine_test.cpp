@@ -15,16 +15,19 @@ namespace {
 const std::wstring kFolder = L"C:\\App";
 const std::wstring kSource = L"C:\\Src";
 const std::wstring kTavelune = L"C:\\App\\Tavelune.exe";
-// Each file of the update: its name, its old bytes ("" for none) and its new ones. NTFS names may
-// hold an unpaired surrogate, and the journal must carry it.
+// Each file of the update: its name, its old bytes ("" for none) and its new ones, and the
+// attributes of each. NTFS names may hold an unpaired surrogate, and the journal must carry it.
 struct UpdatedFile {
   std::wstring name;
   std::string oldBytes;
   std::string newBytes;
+  DWORD oldAttributes = 0;
+  DWORD newAttributes = 0;
 };
 const std::vector<UpdatedFile> kFiles = {
     {L"Tavelune.exe", "old exe", "new exe, longer"},
-    {L"a.dll", "old a", "new a"},
+    {L"a.dll", "old a", "new a", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM,
+     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
     {L"sub\\b\xD800.dat", "old b", "new b"},
     {L"sub\\deep\\c.txt", "", "new c"},
     {L"n.txt", "", "new n"},
@@ -32,24 +35,35 @@ const std::vector<UpdatedFile> kFiles = {
 
 void PlantFolders() {
   std::map<std::wstring, std::string> files = {{kFolder + L"\\keep.txt", "kept"}};
-  for (const auto& [name, oldBytes, newBytes] : kFiles) {
+  for (const auto& [name, oldBytes, newBytes, _, __] : kFiles) {
     files[kSource + L"\\" + name] = newBytes;
     if (!oldBytes.empty()) {
       files[kFolder + L"\\" + name] = oldBytes;
     }
   }
   ResetDisk(files);
+  for (const UpdatedFile& file : kFiles) {
+    Disk().nodes[kSource + L"\\" + file.name].attributes = file.newAttributes;
+    if (!file.oldBytes.empty()) {
+      Disk().nodes[kFolder + L"\\" + file.name].attributes = file.oldAttributes;
+    }
+  }
 }
 
-// "old" or "new" when every file of the folder is wholly that version; "mixed" otherwise.
+// "old" or "new" when every file of the folder is wholly that version, its attributes included
+// (a new copy is marked for backup, as Windows marks every file written); "mixed" otherwise.
 std::string Version() {
   bool allOld = true;
   bool allNew = true;
-  for (const auto& [name, oldBytes, newBytes] : kFiles) {
+  for (const auto& [name, oldBytes, newBytes, oldAttributes, newAttributes] : kFiles) {
     auto found = Disk().nodes.find(kFolder + L"\\" + name);
-    std::string bytes = found == Disk().nodes.end() ? "" : found->second.bytes;
-    allOld = allOld && (found == Disk().nodes.end() ? oldBytes.empty() : bytes == oldBytes);
-    allNew = allNew && found != Disk().nodes.end() && bytes == newBytes;
+    bool there = found != Disk().nodes.end();
+    std::string bytes = there ? found->second.bytes : "";
+    DWORD attributes = there ? found->second.attributes : 0;
+    allOld =
+        allOld && (there ? bytes == oldBytes && attributes == oldAttributes : oldBytes.empty());
+    allNew = allNew && there && bytes == newBytes &&
+             attributes == (newAttributes | FILE_ATTRIBUTE_ARCHIVE);
   }
   return allNew ? "new" : allOld ? "old" : "mixed";
 }
