@@ -326,10 +326,18 @@ int SwapAndCommit(const UpdateRequest& request, Workspace& work, UpdateReport& r
     status = Report(report, kNothingReplaced, L"a file could not be swapped; all were put back",
                     nullptr);
   }
-  // Deleting the journal commits either way; a kill before it repeats the recovery.
+  // Deleting the journal commits either way; a kill before it repeats the recovery. A journal that
+  // stays after its retries ends the run with 40, not 0, even where every file is new: the next
+  // run does not take it for done, but asks (and reports an unfinished update while Tavelune
+  // runs), checks the files and then removes it. The stage and the backups stay beside it, so that
+  // this check finds every file in place and moves none.
   if (DeleteWithRetries(work.journal) != 0) {
-    return Report(report, status == kReplaced ? kReplaced : kNotPutBack,
-                  L"the journal could not be removed", L"tavelune-update.journal");
+    return Report(report, kNotPutBack,
+                  status == kReplaced ? L"the files are replaced, but the journal could not be "
+                                        L"removed; the next run removes it"
+                                      : L"the old files are back, but the journal could not be "
+                                        L"removed; the next run removes it",
+                  L"tavelune-update.journal");
   }
   // A kill while clearing leaves leftovers without a journal, which the next run clears.
   if (!ClearLeftovers(request, work, report)) {

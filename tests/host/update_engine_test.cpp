@@ -287,6 +287,10 @@ const Situation kSituations[] = {
        Disk().nodes[kJournal] = {false, "hello", "hello"};
      },
      kNotPutBack, "old", L"tavelune-update.journal", 0, 0, true},
+    // Every file is new, but the journal stays: not 0, and the backups stay for the next run.
+    {"a journal held after the swap", [] { Disk().held[kJournal] = -1; }, kNotPutBack, "new",
+     L"tavelune-update.journal", 2, 0, false, 0, false, kSource,
+     kFolder + L"\\tavelune-update.old\\a.dll", L"replaced"},
     {"a journal that a power cut left empty", [] { Disk().nodes[kJournal] = {}; }, kReplaced, "new",
      L"", 2},
     {"a folder where a new file must go",
