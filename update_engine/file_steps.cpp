@@ -72,6 +72,38 @@ bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name) {
   return true;
 }
 
+bool MakeLongPath(WCHAR* out, const WCHAR* path) {
+  const WCHAR* prefix = L"";
+  const WCHAR* rest = path;
+  if (wcsncmp(path, L"\\\\?\\", 4) == 0 || wcsncmp(path, L"\\\\.\\", 4) == 0) {
+    // Already past Win32's parsing, or a device path: as it is.
+  } else if (path[0] == L'\\' && path[1] == L'\\') {
+    prefix = L"\\\\?\\UNC\\";
+    rest = path + 2;
+  } else if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') {
+    prefix = L"\\\\?\\";
+  } else {
+    return false;
+  }
+  size_t prefixLength = wcslen(prefix);
+  size_t restLength = wcslen(rest);
+  while (restLength > 0 && rest[restLength - 1] == L'\\') {
+    --restLength;
+  }
+  if (prefixLength + restLength >= kEnginePathCapacity) {
+    return false;
+  }
+  wmemcpy(out, prefix, prefixLength);
+  wmemcpy(out + prefixLength, rest, restLength);
+  out[prefixLength + restLength] = L'\0';
+  return true;
+}
+
+bool IsFolderOrRoot(WCHAR* scratch, const WCHAR* path) {
+  bool isVolume = wcslen(path) == 6 && path[5] == L':';
+  return isVolume ? JoinPath(scratch, path, L"") && IsFolder(scratch) : IsFolder(path);
+}
+
 bool PathExists(const WCHAR* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const WCHAR* path) {

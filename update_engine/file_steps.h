@@ -14,6 +14,13 @@ constexpr DWORD kEnginePathCapacity = 32768;
 constexpr ULONGLONG kRetryMilliseconds = 5000;
 constexpr DWORD kRetryPauseMilliseconds = 100;
 
+// Writes the \\?\ form of the absolute `path` into `out`: C:\x as \\?\C:\x, \\server\share\x as
+// \\?\UNC\server\share\x, a path in that form (or in \\.\ form) as it is; without a trailing
+// backslash, so that names join to it. Windows passes such a path to the file system unparsed and
+// without the MAX_PATH limit. False for a path that is not absolute, or does not fit.
+bool MakeLongPath(WCHAR* out, const WCHAR* path);
+// True when `path`, in \\?\ form, is a folder; \\?\C: names the volume, \\?\C:\ its root.
+bool IsFolderOrRoot(WCHAR* scratch, const WCHAR* path);
 // Writes folder + '\' + name into `out`; false when it does not fit.
 bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name);
 bool PathExists(const WCHAR* path);

@@ -12,9 +12,10 @@
 
 namespace {
 
-const std::wstring kFolder = L"C:\\App";
-const std::wstring kSource = L"C:\\Src";
-const std::wstring kTavelune = L"C:\\App\\Tavelune.exe";
+// Both longer than MAX_PATH with the names in them, the source on a share.
+const std::wstring kFolder = L"C:\\" + std::wstring(240, L'A') + L"\\App";
+const std::wstring kSource = L"\\\\server\\share\\" + std::wstring(250, L'S') + L"\\files";
+const std::wstring kTavelune = kFolder + L"\\Tavelune.exe";
 // Each file of the update: its name, its old bytes ("" for none) and its new ones, and the
 // attributes of each. NTFS names may hold an unpaired surrogate, and the journal must carry it.
 struct UpdatedFile {
@@ -342,8 +343,8 @@ const Situation kSituations[] = {
        Disk().nodes[L"C:\\Empty"] = {true, "", ""};
      },
      kNothingReplaced, "old", L"C:\\Empty", 0, 0, true, 0, false, L"C:\\Empty"},
-    {"a source inside the folder", [] {}, kNothingReplaced, "old", L"C:\\App\\sub", 0, 0, true, 0,
-     false, L"C:\\App\\sub"},
+    {"a source inside the folder", [] {}, kNothingReplaced, "old", kFolder + L"\\sub", 0, 0, true,
+     0, false, kFolder + L"\\sub"},
 };
 
 TEST(UpdateEngine, Situations) {
