@@ -72,6 +72,38 @@ bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name) {
   return true;
 }
 
+bool MakeLongPath(WCHAR* out, const WCHAR* path) {
+  const WCHAR* prefix = L"";
+  const WCHAR* rest = path;
+  if (wcsncmp(path, L"\\\\?\\", 4) == 0 || wcsncmp(path, L"\\\\.\\", 4) == 0) {
+    // Already past Win32's parsing, or a device path: as it is.
+  } else if (path[0] == L'\\' && path[1] == L'\\') {
+    prefix = L"\\\\?\\UNC\\";
+    rest = path + 2;
+  } else if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') {
+    prefix = L"\\\\?\\";
+  } else {
+    return false;
+  }
+  size_t prefixLength = wcslen(prefix);
+  size_t restLength = wcslen(rest);
+  while (restLength > 0 && rest[restLength - 1] == L'\\') {
+    --restLength;
+  }
+  if (prefixLength + restLength >= kEnginePathCapacity) {
+    return false;
+  }
+  wmemcpy(out, prefix, prefixLength);
+  wmemcpy(out + prefixLength, rest, restLength);
+  out[prefixLength + restLength] = L'\0';
+  return true;
+}
+
+bool IsFolderOrRoot(WCHAR* scratch, const WCHAR* path) {
+  bool isVolume = wcslen(path) == 6 && path[5] == L':';
+  return isVolume ? JoinPath(scratch, path, L"") && IsFolder(scratch) : IsFolder(path);
+}
+
 bool PathExists(const WCHAR* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const WCHAR* path) {
@@ -100,10 +132,16 @@ DWORD DeleteWithRetries(const WCHAR* path) {
       return 0;
     }
     DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED) {
-      // A read-only file is refused with access denied too; clearing the attribute is harmless
-      // when a program holding it was the reason.
-      static_cast<void>(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
+    // DeleteFileW refuses a read-only file with access denied: the attribute goes, and the delete
+    // is tried again at once. Only copies of our own are ever deleted.
+    DWORD attributes = GetFileAttributesW(path);
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+      if (SetFileAttributesW(path, cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared) != FALSE) {
+        continue;
+      }
+      error = GetLastError();
     }
     if (!IsWorthRetrying(error) || !PauseBeforeRetry(started)) {
       return error;
@@ -175,6 +213,20 @@ bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* st
   CloseHandle(sourceFile);
   CloseHandle(stagedFile);
   return same;
+}
+
+bool CarryAttributes(const WCHAR* staged, const WCHAR* source) {
+  constexpr DWORD kCarried =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  DWORD from = GetFileAttributesW(source);
+  DWORD to = GetFileAttributesW(staged);
+  if (from == INVALID_FILE_ATTRIBUTES || to == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  // FILE_ATTRIBUTE_NORMAL stands for none, and only alone.
+  DWORD wanted = (to & FILE_ATTRIBUTE_ARCHIVE) | (from & kCarried);
+  return (from & kCarried) == 0 ||
+         SetFileAttributesW(staged, wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted) != FALSE;
 }
 
 bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name) {

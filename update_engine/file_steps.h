@@ -14,12 +14,20 @@ constexpr DWORD kEnginePathCapacity = 32768;
 constexpr ULONGLONG kRetryMilliseconds = 5000;
 constexpr DWORD kRetryPauseMilliseconds = 100;
 
+// Writes the \\?\ form of the absolute `path` into `out`: C:\x as \\?\C:\x, \\server\share\x as
+// \\?\UNC\server\share\x, a path in that form (or in \\.\ form) as it is; without a trailing
+// backslash, so that names join to it. Windows passes such a path to the file system unparsed and
+// without the MAX_PATH limit. False for a path that is not absolute, or does not fit.
+bool MakeLongPath(WCHAR* out, const WCHAR* path);
+// True when `path`, in \\?\ form, is a folder; \\?\C: names the volume, \\?\C:\ its root.
+bool IsFolderOrRoot(WCHAR* scratch, const WCHAR* path);
 // Writes folder + '\' + name into `out`; false when it does not fit.
 bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name);
 bool PathExists(const WCHAR* path);
 bool IsFolder(const WCHAR* path);
 
-// Each returns 0 or the last error of its final attempt.
+// Each returns 0 or the last error of its final attempt. A rename keeps a file's attributes, and
+// works on a read-only file; a delete clears the read-only attribute first where it must.
 DWORD RenameDurably(const WCHAR* from, const WCHAR* to);
 DWORD DeleteWithRetries(const WCHAR* path);
 // Copies `source` into a file `target` that must not exist yet. Nothing is flushed here.
@@ -29,6 +37,11 @@ DWORD CopyNewFile(const WCHAR* source, const WCHAR* target, unsigned char* buffe
 // cannot be read or they differ.
 bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* stagedBuffer,
                      unsigned char* sourceBuffer, DWORD bufferSize);
+
+// Gives `staged` the read-only, hidden and system attributes of `source`, as the batch recipe's
+// xcopy /h /k /r carried them, keeping the archive attribute that Windows set as it was written.
+// False when either cannot be read, or `staged` cannot be changed.
+bool CarryAttributes(const WCHAR* staged, const WCHAR* source);
 
 // Creates, under `root`, the folders that the relative `name` lies in. False when one cannot be.
 bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name);

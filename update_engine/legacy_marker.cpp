@@ -51,8 +51,9 @@ bool ListMarkedNames(WCHAR* text, const WCHAR* folder, const WCHAR* stage, const
       bool inBackup = JoinPath(scratch, backup, line) && PathExists(scratch);
       bool inStage = JoinPath(scratch, stage, line) && PathExists(scratch);
       bool inFolder = JoinPath(scratch, folder, line) && PathExists(scratch);
-      // A name read in the wrong code page names no file of theirs: better refuse than guess.
-      if (!inBackup && !inStage) {
+      // A name only in the folder is a new file that their swap had moved in: their put-back moves
+      // it into the stage. A name found nowhere (read in the wrong code page, say) is refused.
+      if (!inBackup && !inStage && !inFolder) {
         return false;
       }
       WCHAR mark = inBackup || (inStage && inFolder) ? kHadOldFile : kAddedFile;

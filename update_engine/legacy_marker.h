@@ -7,7 +7,8 @@
 #include "update_engine/journal.h"
 
 // Reads the marker into `list`, each name marked as their put-back would treat it: kHadOldFile
-// where the old file is in the backup, or still in place beside a staged new one. Foreign where a
-// line is not a plain name, or names a file that is neither in the stage nor in the backup.
+// where the old file is in the backup, or still in place beside a staged new one; kAddedFile for
+// the rest, a new file staged or already in place. Foreign where a line is not a plain name, or
+// names a file that is in none of the folder, the stage and the backup.
 JournalState ReadLegacyMarker(const WCHAR* path, const WCHAR* folder, const WCHAR* stage,
                               const WCHAR* backup, WCHAR* scratch, FileList& list);

@@ -19,13 +19,17 @@ constexpr DWORD kCopyBufferSize = 64 * 1024;
 constexpr DWORD kAskAgainMilliseconds = 500;
 
 struct Workspace {
+  // FOLDER and SOURCE in \\?\ form, for every file-system call; the request's forms are for the
+  // helper's questions and the report.
+  WCHAR folder[kEnginePathCapacity];
+  WCHAR source[kEnginePathCapacity];
   WCHAR stage[kEnginePathCapacity];
   WCHAR backup[kEnginePathCapacity];
   WCHAR journal[kEnginePathCapacity];
   WCHAR lock[kEnginePathCapacity];
   WCHAR marker[kEnginePathCapacity];
   WCHAR tavelune[kEnginePathCapacity];
-  WCHAR backupTavelune[kEnginePathCapacity];
+  WCHAR backupTavelune[kEnginePathCapacity];  // as the helper is asked about it
   WCHAR inFolder[kEnginePathCapacity];
   WCHAR inStage[kEnginePathCapacity];
   WCHAR inBackup[kEnginePathCapacity];
@@ -81,7 +85,8 @@ int AskHelper(const UpdateRequest& request, const Workspace& work, const WCHAR* 
 // backup, where a Tavelune started right before it runs on.
 int AskBeforeAnyChange(const UpdateRequest& request, Workspace& work) {
   int answer = AskHelper(request, work, work.tavelune);
-  if (answer == kReplaced && PathExists(work.backupTavelune)) {
+  if (answer == kReplaced && JoinPath(work.scratch, work.backup, L"Tavelune.exe") &&
+      PathExists(work.scratch)) {
     answer = AskHelper(request, work, work.backupTavelune);
   }
   return answer;
@@ -101,16 +106,16 @@ int ReportAnswer(UpdateReport& report, int answer, bool unfinished) {
                 L"Tavelune.exe");
 }
 
-SwapPlaces PlacesOf(const UpdateRequest& request, Workspace& work) {
-  return SwapPlaces{request.folder, work.stage,    work.backup, work.inFolder,
-                    work.inStage,   work.inBackup, work.scratch};
+SwapPlaces PlacesOf(Workspace& work) {
+  return SwapPlaces{work.folder,  work.stage,    work.backup, work.inFolder,
+                    work.inStage, work.inBackup, work.scratch};
 }
 
 // Removes what only a run under way needs, the recipes' lists of names included. False with
 // `report` naming what remains.
-bool ClearLeftovers(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+bool ClearLeftovers(Workspace& work, UpdateReport& report) {
   for (const WCHAR* name : {L"tavelune-update.names", L"tavelune-update.codepage"}) {
-    if (JoinPath(work.scratch, request.folder, name) && PathExists(work.scratch) &&
+    if (JoinPath(work.scratch, work.folder, name) && PathExists(work.scratch) &&
         DeleteWithRetries(work.scratch) != 0) {
       wcscpy(report.file, name);
       return false;
@@ -121,8 +126,8 @@ bool ClearLeftovers(const UpdateRequest& request, Workspace& work, UpdateReport&
 
 // Puts back what a recipe's interrupted swap moved, as the recipe itself would have: every new
 // file into the stage, every old one into place, then the marker goes.
-int RecoverLegacySwap(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
-  SwapPlaces places = PlacesOf(request, work);
+int RecoverLegacySwap(Workspace& work, UpdateReport& report) {
+  SwapPlaces places = PlacesOf(work);
   if (!IsBackWhole(places, work.legacy, report.file)) {
     return Report(report, kNotPutBack, L"an unfinished update misses an old file", nullptr);
   }
@@ -141,8 +146,8 @@ int ReportStop(UpdateReport& report) {
 }
 
 // Finishes or undoes the swap that the journal lists, whichever way finds every copy it needs.
-int RecoverSwap(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
-  SwapPlaces places = PlacesOf(request, work);
+int RecoverSwap(Workspace& work, UpdateReport& report) {
+  SwapPlaces places = PlacesOf(work);
   if (IsForwardWhole(places, work.unfinished, report.file)) {
     if (SwapForward(places, work.unfinished, report.file) != 0) {
       return Report(report, kNotPutBack, L"an unfinished update could not be completed yet",
@@ -163,10 +168,10 @@ int RecoverSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
 }
 
 // Marks each source file that has an old one in the folder. 30 where a folder stands in the way.
-int MarkOldFiles(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+int MarkOldFiles(Workspace& work, UpdateReport& report) {
   for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
     const WCHAR* name = work.files.units + at + 1;
-    if (!JoinPath(work.inFolder, request.folder, name)) {
+    if (!JoinPath(work.inFolder, work.folder, name)) {
       return Report(report, kNothingReplaced, L"a path is too long", name);
     }
     if (IsFolder(work.inFolder)) {
@@ -177,7 +182,7 @@ int MarkOldFiles(const UpdateRequest& request, Workspace& work, UpdateReport& re
   return kReplaced;
 }
 
-int StageFiles(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+int StageFiles(Workspace& work, UpdateReport& report) {
   if (CreateDirectoryW(work.stage, nullptr) == FALSE) {
     return Report(report, kNothingReplaced, L"the staging folder could not be created",
                   L"tavelune-update.new");
@@ -187,8 +192,7 @@ int StageFiles(const UpdateRequest& request, Workspace& work, UpdateReport& repo
     if (stopRequested) {
       return ReportStop(report);
     }
-    if (!JoinPath(work.inSource, request.source, name) ||
-        !JoinPath(work.inStage, work.stage, name) ||
+    if (!JoinPath(work.inSource, work.source, name) || !JoinPath(work.inStage, work.stage, name) ||
         !CreateParentFolders(work.scratch, work.stage, name) ||
         CopyNewFile(work.inSource, work.inStage, work.copyBuffer, kCopyBufferSize) != 0) {
       return Report(report, kNothingReplaced, L"a new file could not be staged", name);
@@ -198,16 +202,18 @@ int StageFiles(const UpdateRequest& request, Workspace& work, UpdateReport& repo
 }
 
 // Every staged copy reaches the disk, and is what its source holds, before the journal can point
-// at it.
-int FlushAndCheckStaged(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
+// at it; then it takes its source's attributes, as a read-only copy cannot be flushed.
+int FlushAndCheckStaged(Workspace& work, UpdateReport& report) {
   for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
     const WCHAR* name = work.files.units + at + 1;
-    if (!JoinPath(work.inSource, request.source, name) ||
-        !JoinPath(work.inStage, work.stage, name) ||
+    if (!JoinPath(work.inSource, work.source, name) || !JoinPath(work.inStage, work.stage, name) ||
         !FlushAndCompare(work.inStage, work.inSource, work.copyBuffer, work.compareBuffer,
                          kCopyBufferSize)) {
       return Report(report, kNothingReplaced, L"a staged file is gone or differs from its source",
                     name);
+    }
+    if (!CarryAttributes(work.inStage, work.inSource)) {
+      return Report(report, kNothingReplaced, L"a staged file's attributes could not be set", name);
     }
   }
   return kReplaced;
@@ -228,7 +234,7 @@ int AskAndRecover(const UpdateRequest& request, Workspace& work, UpdateReport& r
     return Report(report, kNotPutBack, L"the journal is not one this update wrote",
                   L"tavelune-update.journal");
   }
-  JournalState marker = ReadLegacyMarker(work.marker, request.folder, work.stage, work.backup,
+  JournalState marker = ReadLegacyMarker(work.marker, work.folder, work.stage, work.backup,
                                          work.scratch, work.legacy);
   if (marker == JournalState::Foreign || marker == JournalState::Unreadable) {
     return Report(report, kNotPutBack, L"the marker names what is no file of an update",
@@ -245,7 +251,7 @@ int AskAndRecover(const UpdateRequest& request, Workspace& work, UpdateReport& r
   }
   // A kill during recovery leaves the journal or the marker, and the next run recovers again.
   if (journal == JournalState::Committed) {
-    int recovered = RecoverSwap(request, work, report);
+    int recovered = RecoverSwap(work, report);
     if (recovered != kReplaced) {
       return recovered;
     }
@@ -255,13 +261,13 @@ int AskAndRecover(const UpdateRequest& request, Workspace& work, UpdateReport& r
                   L"tavelune-update.journal");
   }
   if (marker == JournalState::Committed) {
-    int recovered = RecoverLegacySwap(request, work, report);
+    int recovered = RecoverLegacySwap(work, report);
     if (recovered != kReplaced) {
       return recovered;
     }
   }
   // Without a journal or a marker, stage and backup hold nothing that is needed.
-  if (!ClearLeftovers(request, work, report)) {
+  if (!ClearLeftovers(work, report)) {
     return Report(report, kNothingReplaced, L"what an earlier update left cannot be removed yet",
                   nullptr);
   }
@@ -271,12 +277,12 @@ int AskAndRecover(const UpdateRequest& request, Workspace& work, UpdateReport& r
 // Stages the new files, asks for the last time, and writes the journal. Until the journal is
 // flushed, whatever ends the run leaves the old files in place and only leftovers beside them.
 int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
-  int status = MarkOldFiles(request, work, report);
+  int status = MarkOldFiles(work, report);
   if (status != kReplaced) {
     return status;
   }
   // A kill while staging leaves some of the stage, which the next run clears.
-  status = StageFiles(request, work, report);
+  status = StageFiles(work, report);
   if (status != kReplaced) {
     return Abandon(work, status);
   }
@@ -289,7 +295,7 @@ int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
     return Abandon(work, ReportAnswer(report, answer, false));
   }
   // A power cut from here on finds every staged copy whole, or no journal that points at it.
-  status = FlushAndCheckStaged(request, work, report);
+  status = FlushAndCheckStaged(work, report);
   if (status != kReplaced) {
     return Abandon(work, status);
   }
@@ -312,8 +318,8 @@ int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
 // Swaps the files the journal lists, or puts them back where one cannot be moved, then commits by
 // deleting the journal. A kill anywhere here leaves the journal, and each file whole in one place
 // at least.
-int SwapAndCommit(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
-  SwapPlaces places = PlacesOf(request, work);
+int SwapAndCommit(Workspace& work, UpdateReport& report) {
+  SwapPlaces places = PlacesOf(work);
   int status = kReplaced;
   if (SwapForward(places, work.files, report.file) != 0) {
     WCHAR* failed = work.inSource;
@@ -323,13 +329,21 @@ int SwapAndCommit(const UpdateRequest& request, Workspace& work, UpdateReport& r
     status = Report(report, kNothingReplaced, L"a file could not be swapped; all were put back",
                     nullptr);
   }
-  // Deleting the journal commits either way; a kill before it repeats the recovery.
+  // Deleting the journal commits either way; a kill before it repeats the recovery. A journal that
+  // stays after its retries ends the run with 40, not 0, even where every file is new: the next
+  // run does not take it for done, but asks (and reports an unfinished update while Tavelune
+  // runs), checks the files and then removes it. The stage and the backups stay beside it, so that
+  // this check finds every file in place and moves none.
   if (DeleteWithRetries(work.journal) != 0) {
-    return Report(report, status == kReplaced ? kReplaced : kNotPutBack,
-                  L"the journal could not be removed", L"tavelune-update.journal");
+    return Report(report, kNotPutBack,
+                  status == kReplaced ? L"the files are replaced, but the journal could not be "
+                                        L"removed; the next run removes it"
+                                      : L"the old files are back, but the journal could not be "
+                                        L"removed; the next run removes it",
+                  L"tavelune-update.journal");
   }
   // A kill while clearing leaves leftovers without a journal, which the next run clears.
-  if (!ClearLeftovers(request, work, report)) {
+  if (!ClearLeftovers(work, report)) {
     return Report(report, status, L"the update's own files could not all be removed", nullptr);
   }
   return status;
@@ -345,35 +359,37 @@ int UpdateLocked(const UpdateRequest& request, Workspace& work, UpdateReport& re
   if (status != kReplaced) {
     return status;
   }
-  return SwapAndCommit(request, work, report);
+  return SwapAndCommit(work, report);
 }
 
 bool MakePaths(const UpdateRequest& request, Workspace& work) {
-  return JoinPath(work.stage, request.folder, L"tavelune-update.new") &&
-         JoinPath(work.backup, request.folder, L"tavelune-update.old") &&
-         JoinPath(work.journal, request.folder, L"tavelune-update.journal") &&
-         JoinPath(work.lock, request.folder, L"tavelune-update.lock") &&
-         JoinPath(work.marker, request.folder, L"tavelune-update.marker") &&
+  return MakeLongPath(work.folder, request.folder) && MakeLongPath(work.source, request.source) &&
+         JoinPath(work.stage, work.folder, L"tavelune-update.new") &&
+         JoinPath(work.backup, work.folder, L"tavelune-update.old") &&
+         JoinPath(work.journal, work.folder, L"tavelune-update.journal") &&
+         JoinPath(work.lock, work.folder, L"tavelune-update.lock") &&
+         JoinPath(work.marker, work.folder, L"tavelune-update.marker") &&
          JoinPath(work.tavelune, request.folder, L"Tavelune.exe") &&
-         JoinPath(work.backupTavelune, work.backup, L"Tavelune.exe");
+         JoinPath(work.backupTavelune, request.folder, L"tavelune-update.old\\Tavelune.exe");
 }
 
 int UpdateWithWorkspace(const UpdateRequest& request, Workspace& work, UpdateReport& report) {
   if (!MakePaths(request, work)) {
-    return Report(report, kNothingReplaced, L"the folder's path is too long", nullptr);
+    return Report(report, kNothingReplaced,
+                  L"the folder's or the source's path is not absolute or too long", nullptr);
   }
-  if (!IsFolder(request.folder)) {
+  if (!IsFolderOrRoot(work.scratch, work.folder)) {
     return Report(report, kNothingReplaced, L"the folder does not exist", nullptr);
   }
-  if (!IsFolder(request.source)) {
+  if (!IsFolderOrRoot(work.scratch, work.source)) {
     return Report(report, kNothingReplaced, L"the source folder does not exist", request.source);
   }
-  if (IsWithin(request.source, request.folder) || IsWithin(request.folder, request.source)) {
+  if (IsWithin(work.source, work.folder) || IsWithin(work.folder, work.source)) {
     return Report(report, kNothingReplaced, L"the source and the folder lie inside one another",
                   request.source);
   }
-  wcscpy(work.inSource, request.source);
-  if (!ListFiles(work.inSource, wcslen(request.source), work.files)) {
+  wcscpy(work.inSource, work.source);
+  if (!ListFiles(work.inSource, wcslen(work.source), work.files)) {
     return Report(report, kNothingReplaced, L"the source folder cannot be read", request.source);
   }
   if (work.files.count == 0) {

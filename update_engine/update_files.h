@@ -11,6 +11,7 @@ constexpr int kReplaced = 0;
 constexpr int kTaveluneRuns = 10;
 constexpr int kCannotBeTold = 20;
 constexpr int kNothingReplaced = 30;
+// An update of ours remains unfinished, its journal included: the next run finishes it first.
 constexpr int kNotPutBack = 40;
 
 struct UpdateRequest {

@@ -77,6 +77,26 @@ bool OpenWithoutShareDelete(const std::wstring& path) {
   return false;
 }
 
+// The disk's key for a path the engine names. It names every one in the \\?\ form, which passes
+// MAX_PATH; a path without it is a misuse, and from MAX_PATH units on fails as on Windows.
+std::wstring Plain(const WCHAR* given) {
+  std::wstring path = given;
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    return L"\\\\" + path.substr(8);
+  }
+  if (path.rfind(L"\\\\?\\", 0) == 0) {
+    return path.substr(4);
+  }
+  disk.misuses.push_back("a path without \\\\?\\");
+  return path.size() >= MAX_PATH ? L"" : path;
+}
+
+DWORD AttributesOf(const FakeNode& node) {
+  return node.folder       ? FILE_ATTRIBUTE_DIRECTORY
+         : node.attributes ? node.attributes
+                           : FILE_ATTRIBUTE_NORMAL;
+}
+
 FakeHandle* FileHandle(HANDLE file) {
   auto found = handles.find(file);
   return found == handles.end() || found->second.kind != FakeHandle::File ? nullptr
@@ -120,7 +140,7 @@ DWORD GetLastError() { return lastError; }
 HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
                    SECURITY_ATTRIBUTES* securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE) {
-  std::wstring path = fileName;
+  std::wstring path = Plain(fileName);
   if (securityAttributes != nullptr && securityAttributes->bInheritHandle != FALSE) {
     disk.misuses.push_back("an inheritable handle");
   }
@@ -142,8 +162,12 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
     if (!Change()) {
       return Fail(ERROR_INVALID_HANDLE), INVALID_HANDLE_VALUE;
     }
-    // Created and never flushed, a file is empty after a power cut.
-    disk.nodes[path] = FakeNode{false, "", exists ? disk.nodes[path].durable : ""};
+    // Created and never flushed, a file is empty after a power cut. Windows marks it for backup.
+    disk.nodes[path] =
+        FakeNode{false, "", exists ? disk.nodes[path].durable : "", FILE_ATTRIBUTE_ARCHIVE};
+  } else if ((desiredAccess & GENERIC_WRITE) != 0 &&
+             (found->second.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   }
   return NewHandle(FakeHandle{FakeHandle::File, path, desiredAccess, shareMode,
                               (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0});
@@ -194,8 +218,8 @@ BOOL FlushFileBuffers(HANDLE file) {
 }
 
 BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags) {
-  std::wstring from = existingFileName;
-  std::wstring to = newFileName;
+  std::wstring from = Plain(existingFileName);
+  std::wstring to = Plain(newFileName);
   if ((flags & MOVEFILE_WRITE_THROUGH) == 0) {
     disk.misuses.push_back("a rename without MOVEFILE_WRITE_THROUGH");
   }
@@ -222,12 +246,13 @@ BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD 
 }
 
 BOOL DeleteFileW(const WCHAR* fileName) {
-  std::wstring path = fileName;
+  std::wstring path = Plain(fileName);
   auto found = disk.nodes.find(path);
   if (found == disk.nodes.end()) {
     return Fail(ERROR_FILE_NOT_FOUND);
   }
-  if (found->second.folder) {
+  // As documented for DeleteFileW: a read-only file is refused with access denied.
+  if (found->second.folder || (found->second.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   if (OpenWithoutShareDelete(path) || IsHeld(path)) {
@@ -241,7 +266,7 @@ BOOL DeleteFileW(const WCHAR* fileName) {
 }
 
 BOOL CreateDirectoryW(const WCHAR* pathName, SECURITY_ATTRIBUTES*) {
-  std::wstring path = pathName;
+  std::wstring path = Plain(pathName);
   if (Exists(path)) {
     return Fail(ERROR_ALREADY_EXISTS);
   }
@@ -256,7 +281,7 @@ BOOL CreateDirectoryW(const WCHAR* pathName, SECURITY_ATTRIBUTES*) {
 }
 
 BOOL RemoveDirectoryW(const WCHAR* pathName) {
-  std::wstring path = pathName;
+  std::wstring path = Plain(pathName);
   auto found = disk.nodes.find(path);
   if (found == disk.nodes.end() || !found->second.folder) {
     return Fail(found == disk.nodes.end() ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
@@ -281,9 +306,8 @@ BOOL NextName(FakeHandle& listing, WIN32_FIND_DATAW* findData) {
   const std::wstring& name = listing.names[listing.position++];
   std::wstring path = listing.path + L"\\" + name;
   *findData = WIN32_FIND_DATAW{};
-  findData->dwFileAttributes = name == L"." || name == L".." || disk.nodes[path].folder
-                                   ? FILE_ATTRIBUTE_DIRECTORY
-                                   : FILE_ATTRIBUTE_NORMAL;
+  findData->dwFileAttributes =
+      name == L"." || name == L".." ? FILE_ATTRIBUTE_DIRECTORY : AttributesOf(disk.nodes[path]);
   std::wcsncpy(findData->cFileName, name.c_str(), MAX_PATH - 1);
   return TRUE;
 }
@@ -291,7 +315,7 @@ BOOL NextName(FakeHandle& listing, WIN32_FIND_DATAW* findData) {
 }  // namespace
 
 HANDLE FindFirstFileW(const WCHAR* fileName, WIN32_FIND_DATAW* findData) {
-  std::wstring pattern = fileName;
+  std::wstring pattern = Plain(fileName);
   if (pattern.size() < 2 || pattern.substr(pattern.size() - 2) != L"\\*") {
     disk.misuses.push_back("a listing by another pattern than \\*");
   }
@@ -325,16 +349,24 @@ BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* findData) {
 BOOL FindClose(HANDLE find) { return handles.erase(find) == 1 ? TRUE : Fail(ERROR_INVALID_HANDLE); }
 
 DWORD GetFileAttributesW(const WCHAR* fileName) {
-  auto found = disk.nodes.find(fileName);
+  auto found = disk.nodes.find(Plain(fileName));
   if (disk.stopped || found == disk.nodes.end()) {
     lastError = disk.stopped ? ERROR_INVALID_HANDLE : ERROR_FILE_NOT_FOUND;
     return INVALID_FILE_ATTRIBUTES;
   }
-  return found->second.folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  return AttributesOf(found->second);
 }
 
-BOOL SetFileAttributesW(const WCHAR* fileName, DWORD) {
-  return !disk.stopped && Exists(fileName) ? TRUE : Fail(ERROR_FILE_NOT_FOUND);
+BOOL SetFileAttributesW(const WCHAR* fileName, DWORD fileAttributes) {
+  auto found = disk.nodes.find(Plain(fileName));
+  if (found == disk.nodes.end() || found->second.folder) {
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (!Change()) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  found->second.attributes = fileAttributes == FILE_ATTRIBUTE_NORMAL ? 0 : fileAttributes;
+  return TRUE;
 }
 
 void Sleep(DWORD milliseconds) { disk.clock += milliseconds; }

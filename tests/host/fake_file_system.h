@@ -12,8 +12,9 @@
 
 struct FakeNode {
   bool folder = false;
-  std::string bytes;    // what the file holds now
-  std::string durable;  // what a power cut leaves: the bytes as of the last flush
+  std::string bytes;     // what the file holds now
+  std::string durable;   // what a power cut leaves: the bytes as of the last flush
+  DWORD attributes = 0;  // read-only, hidden, system, archive; 0 for none
 };
 
 struct FakeDisk {

@@ -12,43 +12,59 @@
 
 namespace {
 
-const std::wstring kFolder = L"C:\\App";
-const std::wstring kSource = L"C:\\Src";
-const std::wstring kTavelune = L"C:\\App\\Tavelune.exe";
-// Each file of the update: its name, its old bytes ("" for none) and its new ones. NTFS names may
-// hold an unpaired surrogate, and the journal must carry it.
+// Both longer than MAX_PATH with the names in them, the source on a share.
+const std::wstring kFolder = L"C:\\" + std::wstring(240, L'A') + L"\\App";
+const std::wstring kSource = L"\\\\server\\share\\" + std::wstring(250, L'S') + L"\\files";
+const std::wstring kTavelune = kFolder + L"\\Tavelune.exe";
+// Each file of the update: its name, its old bytes ("" for none) and its new ones, and the
+// attributes of each. NTFS names may hold an unpaired surrogate, and the journal must carry it.
 struct UpdatedFile {
   std::wstring name;
   std::string oldBytes;
   std::string newBytes;
+  DWORD oldAttributes = 0;
+  DWORD newAttributes = 0;
 };
 const std::vector<UpdatedFile> kFiles = {
     {L"Tavelune.exe", "old exe", "new exe, longer"},
-    {L"a.dll", "old a", "new a"},
+    {L"a.dll", "old a", "new a", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM,
+     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
     {L"sub\\b\xD800.dat", "old b", "new b"},
     {L"sub\\deep\\c.txt", "", "new c"},
+    {L"n.txt", "", "new n"},
 };
 
 void PlantFolders() {
   std::map<std::wstring, std::string> files = {{kFolder + L"\\keep.txt", "kept"}};
-  for (const auto& [name, oldBytes, newBytes] : kFiles) {
+  for (const auto& [name, oldBytes, newBytes, _, __] : kFiles) {
     files[kSource + L"\\" + name] = newBytes;
     if (!oldBytes.empty()) {
       files[kFolder + L"\\" + name] = oldBytes;
     }
   }
   ResetDisk(files);
+  for (const UpdatedFile& file : kFiles) {
+    Disk().nodes[kSource + L"\\" + file.name].attributes = file.newAttributes;
+    if (!file.oldBytes.empty()) {
+      Disk().nodes[kFolder + L"\\" + file.name].attributes = file.oldAttributes;
+    }
+  }
 }
 
-// "old" or "new" when every file of the folder is wholly that version; "mixed" otherwise.
+// "old" or "new" when every file of the folder is wholly that version, its attributes included
+// (a new copy is marked for backup, as Windows marks every file written); "mixed" otherwise.
 std::string Version() {
   bool allOld = true;
   bool allNew = true;
-  for (const auto& [name, oldBytes, newBytes] : kFiles) {
+  for (const auto& [name, oldBytes, newBytes, oldAttributes, newAttributes] : kFiles) {
     auto found = Disk().nodes.find(kFolder + L"\\" + name);
-    std::string bytes = found == Disk().nodes.end() ? "" : found->second.bytes;
-    allOld = allOld && (found == Disk().nodes.end() ? oldBytes.empty() : bytes == oldBytes);
-    allNew = allNew && found != Disk().nodes.end() && bytes == newBytes;
+    bool there = found != Disk().nodes.end();
+    std::string bytes = there ? found->second.bytes : "";
+    DWORD attributes = there ? found->second.attributes : 0;
+    allOld =
+        allOld && (there ? bytes == oldBytes && attributes == oldAttributes : oldBytes.empty());
+    allNew = allNew && there && bytes == newBytes &&
+             attributes == (newAttributes | FILE_ATTRIBUTE_ARCHIVE);
   }
   return allNew ? "new" : allOld ? "old" : "mixed";
 }
@@ -181,7 +197,7 @@ void StopAfterFirstRename() {
 const std::wstring kJournal = kFolder + L"\\tavelune-update.journal";
 
 // What a recipe's swap leaves when ended half way: Tavelune.exe swapped, a.dll in the backup, its
-// new copy still staged, and their marker.
+// new copy still staged, the added n.txt already in place, and their marker.
 void PlantRecipeSwap(const std::string& marker) {
   std::map<std::wstring, FakeNode>& nodes = Disk().nodes;
   nodes[kFolder + L"\\tavelune-update.old"] = {true, "", ""};
@@ -192,17 +208,18 @@ void PlantRecipeSwap(const std::string& marker) {
   nodes.erase(kFolder + L"\\a.dll");
   nodes[kFolder + L"\\tavelune-update.new\\a.dll"] = {false, kFiles[1].newBytes,
                                                       kFiles[1].newBytes};
+  nodes[kFolder + L"\\n.txt"] = {false, kFiles[4].newBytes, kFiles[4].newBytes};
   nodes[kFolder + L"\\tavelune-update.old\\B\u00fccher.txt"] = {false, "old", "old"};
   nodes[kFolder + L"\\tavelune-update.marker"] = {false, marker, marker};
 }
 
 const std::string kBatchMarker =
-    "Tavelune.exe\r\na.dll\r\nB\x81"
+    "Tavelune.exe\r\na.dll\r\nn.txt\r\nB\x81"
     "cher.txt\r\n";
-const std::string kNsisMarker = std::string("\xFF\xFE", 2) +
-                                std::string("T\0a\0v\0e\0l\0u\0n\0e\0.\0e\0x\0e\0\r\0\n\0", 28) +
-                                std::string("a\0.\0d\0l\0l\0\r\0\n\0", 14) +
-                                std::string("B\0\xFC\0c\0h\0e\0r\0.\0t\0x\0t\0", 20);
+const std::string kNsisMarker =
+    std::string("\xFF\xFE", 2) + std::string("T\0a\0v\0e\0l\0u\0n\0e\0.\0e\0x\0e\0\r\0\n\0", 28) +
+    std::string("a\0.\0d\0l\0l\0\r\0\n\0", 14) + std::string("n\0.\0t\0x\0t\0\r\0\n\0", 14) +
+    std::string("B\0\xFC\0c\0h\0e\0r\0.\0t\0x\0t\0", 20);
 const std::wstring kBucher = kFolder + L"\\B\u00fccher.txt";
 
 const Situation kSituations[] = {
@@ -271,6 +288,10 @@ const Situation kSituations[] = {
        Disk().nodes[kJournal] = {false, "hello", "hello"};
      },
      kNotPutBack, "old", L"tavelune-update.journal", 0, 0, true},
+    // Every file is new, but the journal stays: not 0, and the backups stay for the next run.
+    {"a journal held after the swap", [] { Disk().held[kJournal] = -1; }, kNotPutBack, "new",
+     L"tavelune-update.journal", 2, 0, false, 0, false, kSource,
+     kFolder + L"\\tavelune-update.old\\a.dll", L"replaced"},
     {"a journal that a power cut left empty", [] { Disk().nodes[kJournal] = {}; }, kReplaced, "new",
      L"", 2},
     {"a folder where a new file must go",
@@ -298,7 +319,7 @@ const Situation kSituations[] = {
        Disk().answers[kFolder + L"\\tavelune-update.old\\Tavelune.exe"] = {kTaveluneRuns};
      },
      kTaveluneRuns, "mixed", L"Tavelune.exe", 2, 1, true},
-    {"a batch marker naming a file in neither stage nor backup",
+    {"a batch marker naming a file found nowhere",
      [] {
        PlantRecipeSwap(
            "Tavelune.exe\r\nB\x84"
@@ -322,8 +343,8 @@ const Situation kSituations[] = {
        Disk().nodes[L"C:\\Empty"] = {true, "", ""};
      },
      kNothingReplaced, "old", L"C:\\Empty", 0, 0, true, 0, false, L"C:\\Empty"},
-    {"a source inside the folder", [] {}, kNothingReplaced, "old", L"C:\\App\\sub", 0, 0, true, 0,
-     false, L"C:\\App\\sub"},
+    {"a source inside the folder", [] {}, kNothingReplaced, "old", kFolder + L"\\sub", 0, 0, true,
+     0, false, kFolder + L"\\sub"},
 };
 
 TEST(UpdateEngine, Situations) {
