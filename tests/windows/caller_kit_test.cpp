@@ -594,6 +594,117 @@ TEST_F(CallerKit, NsisExampleUpdater32ReplacesOnlyOnZero) {
   ExpectExampleUpdater(L"example-updater-x86.exe", true);
 }
 
+// The update engine started directly, and through the batch file: its status, the folder, the
+// notice, and the line it appends to its log (in UTF-8, after the time). In `options`, SOURCE
+// stands for the set of new files and LOG for the log.
+struct EngineCase {
+  const char* situation;
+  std::wstring options;
+  StandInState standIn;
+  DWORD expectedExit;
+  const char*
+      logged;  // after "FOLDER: "; nullptr: the line names no folder ("-"), or there is no log
+  bool noticed = false;
+  bool throughBatch = false;
+  const wchar_t* folderName = L"engine-updated %PATH% ^&! g\u0151";
+};
+
+const EngineCase kEngineCases[] = {
+    {"a folder whose name needs quoting and UTF-8", L"--from SOURCE --log LOG", StandInState::None,
+     0, "0"},
+    {"silent while Tavelune runs", L"--silent --from SOURCE --log LOG", StandInState::Runs, 10,
+     "10 Tavelune runs: Tavelune.exe"},
+    {"waiting a second while Tavelune runs: one notice, at the end",
+     L"--wait 1 --from SOURCE --log LOG", StandInState::Runs, 10, "10 Tavelune runs: Tavelune.exe",
+     true},
+    {"a command line it cannot read", L"--wait soon --from SOURCE --log LOG", StandInState::None,
+     30, nullptr},
+    {"no source", L"--from SOURCE\\missing --log LOG", StandInState::None, 30,
+     "30 the source folder does not exist: "},
+    {"the source inside the folder", L"--from INSIDE --log LOG", StandInState::None, 30,
+     "30 the source and the folder lie inside one another"},
+    // cmd expands "%PATH%" on its own command line, before the batch file sees it.
+    {"the batch file passes --silent and --wait on", L"--silent --wait 1", StandInState::Runs, 10,
+     nullptr, false, true, L"engine-batch ^&! g\u0151"},
+};
+
+std::string Utf8(const std::wstring& text) {
+  std::string bytes(text.size() * 3, '\0');
+  bytes.resize(static_cast<size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                          static_cast<int>(bytes.size()), nullptr, nullptr)));
+  return bytes;
+}
+
+std::wstring Replaced(std::wstring text, const std::wstring& word, const std::wstring& by) {
+  for (size_t at = text.find(word); at != std::wstring::npos;
+       at = text.find(word, at + by.size())) {
+    text.replace(at, word.size(), by);
+  }
+  return text;
+}
+
+TEST_F(CallerKit, UpdateEngineEndsWithItsStatusAndSaysWhy) {
+  Folder newSet = OldSet(false);
+  for (const auto& [name, bytes] : ReadFolder(InBuild(L"update-set"))) {
+    newSet[name] = bytes;
+  }
+  const std::wstring log = InBuild(L"engine.log");
+  const std::wstring kit = InBuild(L"engine-kit");
+  WriteFolder(kit + L"\\files", ReadFolder(InBuild(L"update-set")));
+  for (const wchar_t* name : {L"update-tavelune.cmd", L"tavelune-update.exe"}) {
+    CopyFileW(InBuild(name).c_str(), (kit + L"\\" + name).c_str(), FALSE);
+  }
+  CopyFileW(HelperPath().c_str(), (kit + L"\\tavelune-helper.exe").c_str(), FALSE);
+  for (const EngineCase& row : kEngineCases) {
+    SCOPED_TRACE(row.situation);
+    const std::wstring folder = InBuild(row.folderName);
+    WriteFolder(folder, OldSet(false));
+    DeleteFileW(log.c_str());
+    StandIn standIn;
+    if (row.standIn != StandInState::None) {
+      standIn = StartStandIn(folder + L"\\Tavelune.exe", false);
+    }
+    std::wstring options = Replaced(row.options, L"SOURCE", QuoteArgument(InBuild(L"update-set")));
+    options = Replaced(Replaced(options, L"LOG", QuoteArgument(log)), L"INSIDE",
+                       QuoteArgument(folder));
+    const ULONGLONG started = GetTickCount64();
+    const ProgramRun run =
+        row.throughBatch ? RunProgram(L"cmd.exe /d /s /c \"\"" + kit + L"\\update-tavelune.cmd\" " +
+                                      options + L" \"" + folder + L"\"\"")
+                         : RunProgram(QuoteArgument(InBuild(L"tavelune-update.exe")) + L" " +
+                                      options + L" " + QuoteArgument(folder));
+    const ULONGLONG took = GetTickCount64() - started;
+    if (row.standIn != StandInState::None) {
+      StopStandIn(standIn);
+    }
+    EXPECT_EQ(run.exitCode, row.expectedExit);
+    EXPECT_TRUE(ReadFolder(folder) == (row.expectedExit == 0 ? newSet : OldSet(false)));
+    EXPECT_EQ(run.notice, row.noticed ? kRunningNotice : L"");
+    if (row.options.find(L"--wait 1") != std::wstring::npos) {
+      EXPECT_GE(took, 500u) << "asked again half a second later, within the second";
+    }
+    const std::string line = FileBytes(log);
+    if (row.logged == nullptr) {
+      EXPECT_EQ(line.find(Utf8(folder)), std::string::npos) << line;
+    } else {
+      // The time, then the line: the folder, the status, and why, up to the file it names.
+      const std::string expected = Utf8(folder) + ": " + row.logged;
+      EXPECT_EQ(line.substr(std::min<size_t>(line.size(), 21), expected.size()), expected);
+      EXPECT_EQ(line.substr(std::max<size_t>(line.size(), 2) - 2), "\r\n");
+    }
+  }
+  // Without the engine beside it, the batch file replaces nothing.
+  DeleteFileW((kit + L"\\tavelune-update.exe").c_str());
+  const std::wstring folder = InBuild(kEngineCases[0].folderName);
+  WriteFolder(folder, OldSet(false));
+  EXPECT_EQ(
+      RunProgram(L"cmd.exe /d /s /c \"\"" + kit + L"\\update-tavelune.cmd\" \"" + folder + L"\"\"")
+          .exitCode,
+      30u);
+  EXPECT_TRUE(ReadFolder(folder) == OldSet(false));
+}
+
 TEST_F(CallerKit, BatchRecipeReplacesOnlyOnZero) {
   // The recipe's folder as it is shipped: the script, the helper (or the reporter in its place),
   // the new files, one of them hidden. Its folders hold a "!", which delayed expansion would drop;
