@@ -158,6 +158,9 @@ HANDLE CreateFileW(const WCHAR* fileName, DWORD desiredAccess, DWORD shareMode,
   if (creationDisposition == OPEN_EXISTING && !exists) {
     return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   }
+  if (!exists && disk.uncreatable.count(path) != 0) {
+    return Fail(disk.uncreatable[path]), INVALID_HANDLE_VALUE;
+  }
   if (!exists || creationDisposition == CREATE_ALWAYS) {
     if (!Change()) {
       return Fail(ERROR_INVALID_HANDLE), INVALID_HANDLE_VALUE;

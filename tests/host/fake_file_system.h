@@ -27,6 +27,7 @@ struct FakeDisk {
   // Another program holds the file without FILE_SHARE_DELETE: that many more attempts to rename
   // or delete it fail (-1: all of them).
   std::map<std::wstring, int> held;
+  std::map<std::wstring, DWORD> uncreatable;  // making the file fails with this error (disk full)
   long stopAfter = -1;    // the process is gone after this many changes; -1: never
   long changes = 0;       // creates, writes, flushes, renames, deletes and folder changes made
   long firstRename = 0;   // the change that was the first rename, 0 before one

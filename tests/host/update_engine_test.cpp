@@ -292,6 +292,16 @@ const Situation kSituations[] = {
     {"a journal held after the swap", [] { Disk().held[kJournal] = -1; }, kNotPutBack, "new",
      L"tavelune-update.journal", 2, 0, false, 0, false, kSource,
      kFolder + L"\\tavelune-update.old\\a.dll", L"replaced"},
+    // Before, a marker whose rename failed ended the run with 0 and nothing replaced.
+    {"the journal cannot be written", [] { Disk().uncreatable[kJournal] = ERROR_ACCESS_DENIED; },
+     kNothingReplaced, "old", L"tavelune-update.journal", 2},
+    // Before, a copy staged by an earlier run passed the check of the staged set unreplaced.
+    {"a stale staged copy from an earlier run",
+     [] {
+       Disk().nodes[kFolder + L"\\tavelune-update.new"] = {true, "", ""};
+       Disk().nodes[kFolder + L"\\tavelune-update.new\\a.dll"] = {false, "stale", "stale"};
+     },
+     kReplaced, "new", L"", 2},
     {"a journal that a power cut left empty", [] { Disk().nodes[kJournal] = {}; }, kReplaced, "new",
      L"", 2},
     {"a folder where a new file must go",
