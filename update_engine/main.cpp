@@ -71,6 +71,22 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   return TRUE;
 }
 
+// Written to standard error for a command line that cannot be read.
+constexpr const WCHAR* kUsage =
+    L"usage: tavelune-update.exe [--silent] [--wait SECONDS] [--from SOURCE] [--log FILE] "
+    L"[FOLDER]\n"
+    L"Replaces the files of FOLDER (%ProgramW6432%\\Tavelune) with those of SOURCE (the folder\n"
+    L"files beside this program), subfolders included, all or none, once tavelune-helper.exe\n"
+    L"beside it answers that no Tavelune runs from FOLDER.\n"
+    L"  --silent        no notice when Tavelune runs\n"
+    L"  --wait SECONDS  while Tavelune runs, ask again every half second, up to SECONDS in all\n"
+    L"  --from SOURCE   the folder of new files\n"
+    L"  --log FILE      append the run's line to FILE too, in UTF-8, after the time\n"
+    L"Exit status: 0 replaced; 10 Tavelune runs; 20 whether it runs cannot be told; 30 nothing\n"
+    L"replaced (also for a command line it cannot read, a SOURCE that is missing or empty, and a\n"
+    L"SOURCE and FOLDER inside one another); 40 an unfinished update could not be finished or\n"
+    L"put back yet, or a journal or marker is not an update's own: run it again.\n";
+
 struct Buffers {
   WCHAR folder[kEnginePathCapacity];
   WCHAR source[kEnginePathCapacity];
@@ -90,6 +106,7 @@ int Run(int argc, wchar_t* argv[], Buffers& buffers, const WCHAR** logPath) {
   wcscpy(buffers.folder, readable && line.folder != nullptr ? line.folder : L"-");
   if (!readable) {
     report.reason = L"the command line cannot be read";
+    static_cast<void>(fputws(kUsage, stderr));
     return kNothingReplaced;
   }
   if (line.folder != nullptr) {
