@@ -230,4 +230,36 @@ constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByteStr, int multiByteLength,
                         WCHAR* wideCharStr, int wideCharLength);
 
+// What the update engine's entry point calls: its own folder, the environment, the console's
+// control events, the time and the log file's UTF-8.
+using WORD = std::uint16_t;
+using HMODULE = struct HINSTANCE__*;  // NOLINT: the reserved name is Windows' own
+
+constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+constexpr DWORD FILE_APPEND_DATA = 0x00000004;
+constexpr UINT CP_UTF8 = 65001;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_LOGOFF_EVENT = 5;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+
+DWORD GetModuleFileNameW(HMODULE module, WCHAR* fileName, DWORD size);
+DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD size);
+using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD ctrlType);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+void GetSystemTime(SYSTEMTIME* systemTime);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wideCharStr, int wideCharLength,
+                        char* multiByteStr, int multiByteLength, const char* defaultChar,
+                        BOOL* usedDefaultChar);
+
 #endif

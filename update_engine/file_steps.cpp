@@ -66,7 +66,8 @@ bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name) {
   if (folderLength + 1 + nameLength >= kEnginePathCapacity) {
     return false;
   }
-  wmemcpy(out, folder, folderLength);
+  // Each copy takes its NUL along; the folder's then makes way for the separator.
+  wmemcpy(out, folder, folderLength + 1);
   out[folderLength] = L'\\';
   wmemcpy(out + folderLength + 1, name, nameLength + 1);
   return true;
@@ -137,7 +138,7 @@ DWORD DeleteWithRetries(const WCHAR* path) {
     DWORD attributes = GetFileAttributesW(path);
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+      DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
       if (SetFileAttributesW(path, cleared == 0 ? FILE_ATTRIBUTE_NORMAL : cleared) != FALSE) {
         continue;
       }

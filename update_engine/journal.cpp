@@ -8,7 +8,8 @@ namespace {
 
 constexpr const WCHAR* kMagic = L"TAVELUNE-UPDATE-JOURNAL-1\n";
 constexpr DWORD kMagicUnits = 26;
-constexpr DWORD kHeaderBytes = kMagicUnits * 2 + 4;
+constexpr DWORD kMagicBytes = kMagicUnits * 2;
+constexpr DWORD kHeaderBytes = kMagicBytes + 4;
 // Far more than the names of any set of files; a longer file is no journal of ours.
 constexpr DWORD kLongestJournal = 16u * 1024 * 1024;
 
@@ -20,14 +21,21 @@ DWORD Fnv1a(const unsigned char* bytes, DWORD length) {
   return sum;
 }
 
-void PutUnit(unsigned char* at, DWORD unit) {
+// The offsets are counted in size_t: a count of units times two does not wrap in a DWORD first.
+void PutUnit(unsigned char* bytes, size_t index, DWORD unit) {
+  unsigned char* at = bytes + index * 2;
   at[0] = static_cast<unsigned char>(unit & 0xFF);
   at[1] = static_cast<unsigned char>((unit >> 8) & 0xFF);
 }
 
+WCHAR UnitAt(const unsigned char* bytes, size_t index) {
+  const unsigned char* at = bytes + index * 2;
+  return static_cast<WCHAR>(at[0] | at[1] << 8);
+}
+
 void PutNumber(unsigned char* at, DWORD number) {
-  PutUnit(at, number & 0xFFFF);
-  PutUnit(at + 2, number >> 16);
+  PutUnit(at, 0, number & 0xFFFF);
+  PutUnit(at, 1, number >> 16);
 }
 
 DWORD GetNumber(const unsigned char* at) {
@@ -36,11 +44,11 @@ DWORD GetNumber(const unsigned char* at) {
 }
 
 bool HasMagic(const unsigned char* bytes, DWORD length) {
-  if (length < kMagicUnits * 2) {
+  if (length < kMagicBytes) {
     return false;
   }
   for (DWORD i = 0; i < kMagicUnits; ++i) {
-    if (bytes[2 * i] != static_cast<unsigned char>(kMagic[i]) || bytes[2 * i + 1] != 0) {
+    if (UnitAt(bytes, i) != kMagic[i]) {
       return false;
     }
   }
@@ -65,10 +73,10 @@ bool ParseList(const unsigned char* bytes, DWORD units, FileList& list) {
   DWORD at = 0;
   bool parsed = units > 0;
   while (parsed && at < units) {
-    WCHAR mark = static_cast<WCHAR>(bytes[2 * at] | bytes[2 * at + 1] << 8);
+    WCHAR mark = UnitAt(bytes, at);
     DWORD length = 0;
     for (++at; at < units; ++at) {
-      WCHAR unit = static_cast<WCHAR>(bytes[2 * at] | bytes[2 * at + 1] << 8);
+      WCHAR unit = UnitAt(bytes, at);
       if (unit == L'\0') {
         break;
       }
@@ -92,11 +100,11 @@ bool WriteJournal(const WCHAR* path, const FileList& list) {
     return false;
   }
   for (DWORD i = 0; i < kMagicUnits; ++i) {
-    PutUnit(bytes + 2 * i, static_cast<DWORD>(kMagic[i]));
+    PutUnit(bytes, i, static_cast<DWORD>(kMagic[i]));
   }
-  PutNumber(bytes + kMagicUnits * 2, list.length);
+  PutNumber(bytes + kMagicBytes, list.length);
   for (DWORD i = 0; i < list.length; ++i) {
-    PutUnit(bytes + kHeaderBytes + 2 * i, static_cast<DWORD>(list.units[i]));
+    PutUnit(bytes + kHeaderBytes, i, static_cast<DWORD>(list.units[i]));
   }
   PutNumber(bytes + size - 4, Fnv1a(bytes, size - 4));
 
@@ -151,7 +159,7 @@ JournalState ReadJournal(const WCHAR* path, FileList& list) {
     // given it room.
     state = JournalState::Uncommitted;
   } else if (HasMagic(bytes, size)) {
-    DWORD units = size >= kHeaderBytes ? GetNumber(bytes + kMagicUnits * 2) : 0;
+    DWORD units = size >= kHeaderBytes ? GetNumber(bytes + kMagicBytes) : 0;
     bool whole = size >= kHeaderBytes && units <= (kLongestJournal - kHeaderBytes - 4) / 2 &&
                  size == kHeaderBytes + units * 2 + 4 &&
                  GetNumber(bytes + size - 4) == Fnv1a(bytes, size - 4);

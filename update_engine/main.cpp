@@ -52,7 +52,7 @@ void AppendToLog(const WCHAR* logPath, const WCHAR* line, char* utf8, int utf8Si
     return;
   }
   DWORD written = 0;
-  static_cast<void>(WriteFile(log, utf8, static_cast<DWORD>(bytes + 1), &written, nullptr));
+  static_cast<void>(WriteFile(log, utf8, static_cast<DWORD>(bytes) + 1, &written, nullptr));
   CloseHandle(log);
 }
 
@@ -158,14 +158,20 @@ int wmain(int argc, wchar_t* argv[]) {
   GetSystemTime(&now);
   // The time leads only the log file's copy of the line.
   const size_t timeLength = 21;
-  swprintf(buffers->logLine, sizeof(buffers->logLine) / sizeof(WCHAR),
-           L"%04u-%02u-%02uT%02u:%02u:%02uZ %ls: %d%ls%ls%ls%ls", now.wYear, now.wMonth, now.wDay,
-           now.wHour, now.wMinute, now.wSecond, buffers->folder, status,
-           report.reason != nullptr ? L" " : L"", report.reason != nullptr ? report.reason : L"",
-           report.file[0] != L'\0' ? L": " : L"", report.file);
-  static_cast<void>(fwprintf(stdout, L"%ls\n", buffers->logLine + timeLength));
-  if (logPath != nullptr) {
-    AppendToLog(logPath, buffers->logLine, buffers->utf8, static_cast<int>(sizeof(buffers->utf8)));
+  int lineLength = swprintf(buffers->logLine, sizeof(buffers->logLine) / sizeof(WCHAR),
+                            L"%04u-%02u-%02uT%02u:%02u:%02uZ %ls: %d%ls%ls%ls%ls", now.wYear,
+                            now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                            buffers->folder, status, report.reason != nullptr ? L" " : L"",
+                            report.reason != nullptr ? report.reason : L"",
+                            report.file[0] != L'\0' ? L": " : L"", report.file);
+  // The buffer has room for the longest line. One that fails all the same is left out rather than
+  // shown cut short: the exit status still says it all.
+  if (lineLength >= static_cast<int>(timeLength)) {
+    static_cast<void>(fwprintf(stdout, L"%ls\n", buffers->logLine + timeLength));
+    if (logPath != nullptr) {
+      AppendToLog(logPath, buffers->logLine, buffers->utf8,
+                  static_cast<int>(sizeof(buffers->utf8)));
+    }
   }
   HeapFree(GetProcessHeap(), 0, buffers);
   runEnded = true;

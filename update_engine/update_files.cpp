@@ -111,17 +111,22 @@ SwapPlaces PlacesOf(Workspace& work) {
                     work.inStage, work.inBackup, work.scratch};
 }
 
+// Deletes the file `name` of the folder where it is there. False with `report` naming it.
+bool DeleteLeftover(Workspace& work, const WCHAR* name, UpdateReport& report) {
+  if (JoinPath(work.scratch, work.folder, name) && PathExists(work.scratch) &&
+      DeleteWithRetries(work.scratch) != 0) {
+    wcscpy(report.file, name);
+    return false;
+  }
+  return true;
+}
+
 // Removes what only a run under way needs, the recipes' lists of names included. False with
 // `report` naming what remains.
 bool ClearLeftovers(Workspace& work, UpdateReport& report) {
-  for (const WCHAR* name : {L"tavelune-update.names", L"tavelune-update.codepage"}) {
-    if (JoinPath(work.scratch, work.folder, name) && PathExists(work.scratch) &&
-        DeleteWithRetries(work.scratch) != 0) {
-      wcscpy(report.file, name);
-      return false;
-    }
-  }
-  return RemoveTree(work.stage, report.file) && RemoveTree(work.backup, report.file);
+  return DeleteLeftover(work, L"tavelune-update.names", report) &&
+         DeleteLeftover(work, L"tavelune-update.codepage", report) &&
+         RemoveTree(work.stage, report.file) && RemoveTree(work.backup, report.file);
 }
 
 // Puts back what a recipe's interrupted swap moved, as the recipe itself would have: every new
