@@ -666,8 +666,8 @@ TEST_F(CallerKit, UpdateEngineEndsWithItsStatusAndSaysWhy) {
       standIn = StartStandIn(folder + L"\\Tavelune.exe", false);
     }
     std::wstring options = Replaced(row.options, L"SOURCE", QuoteArgument(InBuild(L"update-set")));
-    options = Replaced(Replaced(options, L"LOG", QuoteArgument(log)), L"INSIDE",
-                       QuoteArgument(folder));
+    options =
+        Replaced(Replaced(options, L"LOG", QuoteArgument(log)), L"INSIDE", QuoteArgument(folder));
     const ULONGLONG started = GetTickCount64();
     const ProgramRun run =
         row.throughBatch ? RunProgram(L"cmd.exe /d /s /c \"\"" + kit + L"\\update-tavelune.cmd\" " +

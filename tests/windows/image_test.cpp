@@ -96,8 +96,8 @@ const ShippedImage kShippedImages[] = {
      IMAGE_SUBSYSTEM_WINDOWS_CUI,
      false,
      {"KERNEL32.DLL", "MSVCRT.DLL"},
-     {"SetDefaultDllDirectories", "CreateProcessW", "CreateFileW", "FlushFileBuffers", "MoveFileExW",
-      "SetConsoleCtrlHandler", "WideCharToMultiByte"},
+     {"SetDefaultDllDirectories", "CreateProcessW", "CreateFileW", "FlushFileBuffers",
+      "MoveFileExW", "SetConsoleCtrlHandler", "WideCharToMultiByte"},
      {}},
     // Built with the helper's options; the loader reads no subsystem from a DLL.
     {"tavelune-msi-check.dll",
