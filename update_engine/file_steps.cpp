@@ -3,11 +3,11 @@
 #include <string.h>
 #include <wchar.h>
 
-namespace {
-
 bool IsWorthRetrying(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
+
+namespace {
 
 // Waits one pause and says whether the time for retries is left.
 bool PauseBeforeRetry(ULONGLONG started) {

@@ -26,6 +26,9 @@ bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name);
 bool PathExists(const WCHAR* path);
 bool IsFolder(const WCHAR* path);
 
+// A sharing violation or access denied: another program holds the file, most likely for a moment.
+bool IsWorthRetrying(DWORD error);
+
 // Each returns 0 or the last error of its final attempt. A rename keeps a file's attributes, and
 // works on a read-only file; a delete clears the read-only attribute first where it must.
 DWORD RenameDurably(const WCHAR* from, const WCHAR* to);

@@ -58,9 +58,10 @@ void AppendToLog(const WCHAR* logPath, const WCHAR* line, char* utf8, int utf8Si
 
 std::atomic<bool> runEnded = false;
 
-// Ctrl+C, Ctrl+Break, a closed console, a logoff or a shutdown: the run starts no new step and
-// finishes or puts back a swap under way. After the last three Windows ends the process once this
-// returns, and allows it about five seconds: it waits that long for the run.
+// Ctrl+C, Ctrl+Break, a closed console, and for a run as SYSTEM a logoff or a shutdown: the run
+// starts no new step and finishes or puts back a swap under way. After the last three Windows ends
+// the process once this returns, or a few seconds after it was called: it waits for the run
+// meanwhile, and the journal covers whatever is cut short.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   SetStopRequest(true);
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {

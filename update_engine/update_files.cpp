@@ -74,7 +74,8 @@ bool IsWithin(const WCHAR* inner, const WCHAR* outer) {
 int AskHelper(const UpdateRequest& request, const Workspace& work, const WCHAR* target) {
   for (;;) {
     int answer = TaveluneHelperCheck(request.helper, target);
-    if (answer != kTaveluneRuns || GetTickCount64() + kAskAgainMilliseconds > work.askUntil) {
+    if (answer != kTaveluneRuns || stopRequested ||
+        GetTickCount64() + kAskAgainMilliseconds > work.askUntil) {
       return answer;
     }
     Sleep(kAskAgainMilliseconds);
@@ -154,7 +155,13 @@ int ReportStop(UpdateReport& report) {
 int RecoverSwap(Workspace& work, UpdateReport& report) {
   SwapPlaces places = PlacesOf(work);
   if (IsForwardWhole(places, work.unfinished, report.file)) {
-    if (SwapForward(places, work.unfinished, report.file) != 0) {
+    // A file that another program holds stops the recovery until it lets go (40). One that cannot
+    // go forward for good (a path, a file where a folder must be) would fail the same way on every
+    // run: going back ends that.
+    const DWORD error = SwapForward(places, work.unfinished, report.file);
+    if (error != 0 &&
+        (IsWorthRetrying(error) || !IsBackWhole(places, work.unfinished, work.inSource) ||
+         PutBack(places, work.unfinished, work.inSource) != 0)) {
       return Report(report, kNotPutBack, L"an unfinished update could not be completed yet",
                     nullptr);
     }
@@ -338,7 +345,7 @@ int SwapAndCommit(Workspace& work, UpdateReport& report) {
   // stays after its retries ends the run with 40, not 0, even where every file is new: the next
   // run does not take it for done, but asks (and reports an unfinished update while Tavelune
   // runs), checks the files and then removes it. The stage and the backups stay beside it, so that
-  // this check finds every file in place and moves none.
+  // the next run finds every file whole in the new version, or staged to become so.
   if (DeleteWithRetries(work.journal) != 0) {
     return Report(report, kNotPutBack,
                   status == kReplaced ? L"the files are replaced, but the journal could not be "

@@ -25,6 +25,7 @@ set "silent="
 set "wait="
 :option
 if "%~1"=="--silent" (set "silent=--silent" & shift & goto option)
+if "%~1"=="--wait" if "%~2"=="" (endlocal & exit /b 30)
 if "%~1"=="--wait" (set "wait=%~2" & shift & shift & goto option)
 set "folder=%~1"
 if not "%~2"=="" (endlocal & exit /b 30)

@@ -58,7 +58,14 @@ Section
   ${If} $3 == 0
     Return
   ${EndIf}
-  System::Call '*(i 24, p r2, i 0) p.r4'
+  ; SECURITY_ATTRIBUTES: nLength, lpSecurityDescriptor, bInheritHandle. The System plug-in packs
+  ; lower-case types without alignment, so a 64-bit build spells out the padding before the pointer
+  ; and after the BOOL.
+  !if ${NSIS_PTR_SIZE} > 4
+    System::Call '*(i 24, i 0, p r2, i 0, i 0) p.r4'
+  !else
+    System::Call '*(i 12, p r2, i 0) p.r4'
+  !endif
   System::Call 'kernel32::CreateDirectoryW(w "$Unpacked", p r4) i.r5'
   System::Free $4
   System::Call 'kernel32::LocalFree(p r2)'
@@ -88,7 +95,6 @@ Section
   Pop $Status
   RMDir /r "$Unpacked"
   ${If} $Status == "error"
-  ${OrIf} $Status == "timeout"
     Return
   ${EndIf}
   SetErrorLevel $Status

@@ -81,7 +81,8 @@ bool OnlyTaveluneLeft() {
 
 // An old version has no trace of the new one's folders.
 bool NoNewFolderLeft() {
-  return Version() != "old" || Disk().nodes.count(kFolder + L"\\sub\\deep") == 0;
+  const auto deep = Disk().nodes.find(kFolder + L"\\sub\\deep");
+  return Version() != "old" || deep == Disk().nodes.end() || !deep->second.folder;
 }
 
 UpdateReport report;
@@ -283,6 +284,14 @@ const Situation kSituations[] = {
      },
      kNotPutBack, "mixed", L"a.dll", 2},
     {"a kill between two renames, then a run", StopAfterFirstRename, kReplaced, "new", L"", 3},
+    // Going forward fails the same way on every run; going back does not.
+    {"a file where a folder of an unfinished update must go",
+     [] {
+       StopAfterFirstRename();
+       Disk().nodes[kFolder + L"\\sub\\deep"] = {false, "in the way", "in the way"};
+     },
+     kNothingReplaced, "old", L"sub\\deep\\c.txt", 3, 0, false, 0, false, kSource,
+     kFolder + L"\\sub\\deep"},
     {"a journal this engine did not write",
      [] {
        Disk().nodes[kJournal] = {false, "hello", "hello"};
@@ -341,6 +350,13 @@ const Situation kSituations[] = {
     {"Ctrl+C while the helper is first asked",
      [] { Disk().onQuestion = [](const std::wstring&) { SetStopRequest(true); }; },
      kNothingReplaced, "old", L"", 1, 0, true},
+    // The wait ends at once: one question, not one every half second for five seconds.
+    {"Ctrl+C while waiting for Tavelune to end",
+     [] {
+       Disk().answers[kTavelune] = {kTaveluneRuns};
+       Disk().onQuestion = [](const std::wstring&) { SetStopRequest(true); };
+     },
+     kTaveluneRuns, "old", L"Tavelune.exe", 1, 1, true, 5},
     {"Ctrl+C while the helper is asked before the swap",
      [] {
        Disk().onQuestion = [](const std::wstring&) { SetStopRequest(Disk().asked.size() == 2); };
