@@ -1,11 +1,16 @@
-// flushing_copy.exe [--no-flush] SOURCE FOLDER
+// flushing_copy.exe [--no-flush] [--ask HELPER] SOURCE FOLDER
 // Copies every file of SOURCE (not its subfolders) into FOLDER, replacing one of the same name, and
 // flushes each copy to disk before closing it: the least an update that must survive a power cut
 // does, which scripts/bench-recipes measures the update engine against. --no-flush leaves the
-// flush out. Exit status: 0 when every file was copied, 1 when one was not, 2 for a wrong command.
+// flush out. --ask asks the helper HELPER about FOLDER\Tavelune.exe before the copy and again after
+// it, through the caller kit's header as the engine asks: the least the engine itself can do.
+// Exit status: 0 when every file was copied, 1 when one was not or the helper did not answer 0, 2
+// for a wrong command.
 #include <windows.h>
 #include <stdio.h>
 #include <wchar.h>
+
+#include "../integration/c/tavelune_helper_client.h"
 
 namespace {
 
@@ -13,6 +18,7 @@ constexpr size_t kPathCapacity = 32768;
 
 WCHAR sourcePath[kPathCapacity];
 WCHAR destinationPath[kPathCapacity];
+WCHAR tavelunePath[kPathCapacity];
 char buffer[1 << 16];
 
 // `folder`\`name` into `path`; false when it does not fit.
@@ -70,17 +76,26 @@ bool CopyOne(const WCHAR* from, const WCHAR* to, bool flush) {
 
 int wmain(int argc, WCHAR** argv) {
   bool flush = true;
+  const WCHAR* helper = nullptr;
   int first = 1;
-  if (argc > 1 && wcscmp(argv[1], L"--no-flush") == 0) {
+  if (argc > first && wcscmp(argv[first], L"--no-flush") == 0) {
     flush = false;
-    first = 2;
+    ++first;
+  }
+  if (argc > first + 1 && wcscmp(argv[first], L"--ask") == 0) {
+    helper = argv[first + 1];
+    first += 2;
   }
   if (argc - first != 2) {
-    fputws(L"usage: flushing_copy.exe [--no-flush] SOURCE FOLDER\n", stderr);
+    fputws(L"usage: flushing_copy.exe [--no-flush] [--ask HELPER] SOURCE FOLDER\n", stderr);
     return 2;
   }
   const WCHAR* sourceFolder = argv[first];
   const WCHAR* destinationFolder = argv[first + 1];
+  if (helper != nullptr && (!Join(destinationFolder, L"Tavelune.exe", tavelunePath) ||
+                            TaveluneHelperCheck(helper, tavelunePath) != 0)) {
+    return 1;
+  }
 
   if (!Join(sourceFolder, L"*", sourcePath)) {
     return 1;
@@ -106,5 +121,8 @@ int wmain(int argc, WCHAR** argv) {
     copied = false;
   }
   FindClose(search);
+  if (copied && helper != nullptr && TaveluneHelperCheck(helper, tavelunePath) != 0) {
+    copied = false;
+  }
   return copied ? 0 : 1;
 }

@@ -58,6 +58,61 @@ bool ReadFull(HANDLE file, unsigned char* buffer, DWORD bufferSize, DWORD* lengt
   return true;
 }
 
+// A 64-bit sum of a file's bytes, and their count. Each whole 8-byte word goes through xxHash64's
+// round, each byte after the last word through FNV-1a's step: both change the sum for every change
+// of one word or byte, and a copy that differs in more keeps it by a chance of about 2^-64.
+struct FileSum {
+  ULONGLONG sum;
+  ULONGLONG length;
+};
+constexpr ULONGLONG kSumStart = 0xCBF29CE484222325ull;
+
+ULONGLONG RotateLeft(ULONGLONG value, int bits) { return value << bits | value >> (64 - bits); }
+
+// Adds `bytes` to the sum. The copy and its reading back pass the same pieces (whole buffers,
+// then the rest), so both sums see the same words.
+void AddToSum(FileSum& file, const unsigned char* bytes, DWORD length) {
+  DWORD at = 0;
+  for (; at + 8 <= length; at += 8) {
+    ULONGLONG word = 0;
+    for (int i = 7; i >= 0; --i) {
+      word = word << 8 | bytes[at + static_cast<DWORD>(i)];
+    }
+    file.sum = RotateLeft(file.sum + word * 0xC2B2AE3D27D4EB4Full, 31) * 0x9E3779B185EBCA87ull;
+  }
+  for (; at < length; ++at) {
+    file.sum = (file.sum ^ bytes[at]) * 0x100000001B3ull;
+  }
+  file.length += length;
+}
+
+// Reads `file` from its start: true when it holds what `copied` sums, and where that fitted
+// `copiedBytes` (the buffer the copy went through), exactly those bytes.
+bool ReadsBackAs(HANDLE file, const FileSum& copied, const unsigned char* copiedBytes,
+                 unsigned char* readBack, DWORD bufferSize) {
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) {
+    return false;
+  }
+  FileSum read{kSumStart, 0};
+  for (;;) {
+    DWORD length = 0;
+    if (!ReadFull(file, readBack, bufferSize, &length)) {
+      return false;
+    }
+    AddToSum(read, readBack, length);
+    if (length < bufferSize) {
+      break;
+    }
+  }
+  if (read.length != copied.length) {
+    return false;
+  }
+  // Shorter than the buffer, the copy was one read, and so is what came back.
+  return copied.length < bufferSize
+             ? memcmp(readBack, copiedBytes, static_cast<size_t>(copied.length)) == 0
+             : read.sum == copied.sum;
+}
+
 }  // namespace
 
 bool JoinPath(WCHAR* out, const WCHAR* folder, const WCHAR* name) {
@@ -150,84 +205,59 @@ DWORD DeleteWithRetries(const WCHAR* path) {
   }
 }
 
-DWORD CopyNewFile(const WCHAR* source, const WCHAR* target, unsigned char* buffer,
-                  DWORD bufferSize) {
+StageResult StageCopy(const WCHAR* source, const WCHAR* target, unsigned char* buffer,
+                      unsigned char* readBack, DWORD bufferSize) {
   HANDLE from = OpenWithRetries(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   if (from == INVALID_HANDLE_VALUE) {
-    return GetLastError();
+    return StageResult::NotCopied;
   }
-  HANDLE to = OpenWithRetries(target, GENERIC_WRITE, 0, CREATE_NEW);
+  // Read access too, to read the copy back without opening it again; no sharing, so that what is
+  // read back is what this handle wrote.
+  HANDLE to = OpenWithRetries(target, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
   if (to == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
     CloseHandle(from);
-    return error;
+    return StageResult::NotCopied;
   }
+  FileSum copied{kSumStart, 0};
+  StageResult result = StageResult::Staged;
   for (;;) {
     DWORD length = 0;
     if (!ReadFull(from, buffer, bufferSize, &length) || !WriteAll(to, buffer, length)) {
-      DWORD error = GetLastError();
-      CloseHandle(to);
-      CloseHandle(from);
-      return error == 0 ? ERROR_INVALID_HANDLE : error;
+      result = StageResult::NotCopied;
+      break;
     }
+    AddToSum(copied, buffer, length);
     if (length < bufferSize) {
       break;
     }
   }
+  if (result == StageResult::Staged &&
+      (FlushFileBuffers(to) == FALSE || !ReadsBackAs(to, copied, buffer, readBack, bufferSize))) {
+    result = StageResult::Differs;
+  }
   CloseHandle(to);
   CloseHandle(from);
-  return 0;
-}
-
-bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* stagedBuffer,
-                     unsigned char* sourceBuffer, DWORD bufferSize) {
-  // FlushFileBuffers needs a handle with write access.
-  HANDLE stagedFile =
-      OpenWithRetries(staged, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
-  if (stagedFile == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  if (FlushFileBuffers(stagedFile) == FALSE) {
-    CloseHandle(stagedFile);
-    return false;
-  }
-  HANDLE sourceFile = OpenWithRetries(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  if (sourceFile == INVALID_HANDLE_VALUE) {
-    CloseHandle(stagedFile);
-    return false;
-  }
-  bool same = true;
-  for (;;) {
-    DWORD stagedLength = 0;
-    DWORD sourceLength = 0;
-    if (!ReadFull(stagedFile, stagedBuffer, bufferSize, &stagedLength) ||
-        !ReadFull(sourceFile, sourceBuffer, bufferSize, &sourceLength) ||
-        stagedLength != sourceLength ||
-        (stagedLength > 0 && memcmp(stagedBuffer, sourceBuffer, stagedLength) != 0)) {
-      same = false;
-      break;
-    }
-    if (stagedLength < bufferSize) {
-      break;
-    }
-  }
-  CloseHandle(sourceFile);
-  CloseHandle(stagedFile);
-  return same;
+  return result;
 }
 
 bool CarryAttributes(const WCHAR* staged, const WCHAR* source) {
   constexpr DWORD kCarried =
       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   DWORD from = GetFileAttributesW(source);
+  if (from == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  // Most sources carry none of them: then the copy keeps what it has, and is not asked.
+  if ((from & kCarried) == 0) {
+    return true;
+  }
   DWORD to = GetFileAttributesW(staged);
-  if (from == INVALID_FILE_ATTRIBUTES || to == INVALID_FILE_ATTRIBUTES) {
+  if (to == INVALID_FILE_ATTRIBUTES) {
     return false;
   }
   // FILE_ATTRIBUTE_NORMAL stands for none, and only alone.
   DWORD wanted = (to & FILE_ATTRIBUTE_ARCHIVE) | (from & kCarried);
-  return (from & kCarried) == 0 ||
-         SetFileAttributesW(staged, wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted) != FALSE;
+  return SetFileAttributesW(staged, wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted) != FALSE;
 }
 
 bool CreateParentFolders(WCHAR* scratch, const WCHAR* root, const WCHAR* name) {

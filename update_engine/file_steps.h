@@ -33,13 +33,18 @@ bool IsWorthRetrying(DWORD error);
 // works on a read-only file; a delete clears the read-only attribute first where it must.
 DWORD RenameDurably(const WCHAR* from, const WCHAR* to);
 DWORD DeleteWithRetries(const WCHAR* path);
-// Copies `source` into a file `target` that must not exist yet. Nothing is flushed here.
-DWORD CopyNewFile(const WCHAR* source, const WCHAR* target, unsigned char* buffer,
-                  DWORD bufferSize);
-// Flushes `staged` to the disk and compares it byte for byte with `source`; false when either
-// cannot be read or they differ.
-bool FlushAndCompare(const WCHAR* staged, const WCHAR* source, unsigned char* stagedBuffer,
-                     unsigned char* sourceBuffer, DWORD bufferSize);
+enum class StageResult {
+  Staged,     // on the disk, and read back as the source's bytes
+  NotCopied,  // the source could not be read, or the copy not made
+  Differs,    // the copy could not be flushed or read back, or it reads back otherwise
+};
+
+// Copies `source` into a file `target` that must not exist yet, flushes the copy to the disk and
+// reads it back through the same handle. A copy that fits `buffer` is compared byte for byte with
+// the source's bytes still held there; a longer one with a 64-bit sum of the source's bytes taken
+// as they were copied. Either way the source is read once.
+StageResult StageCopy(const WCHAR* source, const WCHAR* target, unsigned char* buffer,
+                      unsigned char* readBack, DWORD bufferSize);
 
 // Gives `staged` the read-only, hidden and system attributes of `source`, as the batch recipe's
 // xcopy /h /k /r carried them, keeping the archive attribute that Windows set as it was written.

@@ -90,17 +90,21 @@ DWORD SwapForward(const SwapPlaces& places, const FileList& list, WCHAR* failed)
       }
     }
   }
-  // Then every new one in: a kill here leaves each new file staged or in place.
+  // Then every new one in: a kill here leaves each new file staged or in place. A rename leaves
+  // no copy behind, so a staged file is not in place yet (and a name taken in the folder fails its
+  // rename): only a file that is not staged is looked for in the folder.
   for (DWORD at = 0; at < list.length; at = NextEntry(list, at)) {
     const WCHAR* name = list.units + at + 1;
     if (!Locate(places, name)) {
       return Failed(failed, name, ERROR_FILENAME_EXCED_RANGE);
     }
-    if (!IsNewInPlace(places, list.units[at])) {
+    if (PathExists(places.inStage)) {
       DWORD error = MoveInto(places, places.folder, name, places.inStage, places.inFolder);
       if (error != 0) {
         return Failed(failed, name, error);
       }
+    } else if (!IsNewInPlace(places, list.units[at])) {
+      return Failed(failed, name, ERROR_FILE_NOT_FOUND);
     }
   }
   return 0;

@@ -186,14 +186,19 @@ int MarkOldFiles(Workspace& work, UpdateReport& report) {
     if (!JoinPath(work.inFolder, work.folder, name)) {
       return Report(report, kNothingReplaced, L"a path is too long", name);
     }
-    if (IsFolder(work.inFolder)) {
+    // One look at each name: whether it is there, and whether as a folder.
+    DWORD attributes = GetFileAttributesW(work.inFolder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       return Report(report, kNothingReplaced, L"a folder stands where a file must go", name);
     }
-    work.files.units[at] = PathExists(work.inFolder) ? kHadOldFile : kAddedFile;
+    work.files.units[at] = attributes != INVALID_FILE_ATTRIBUTES ? kHadOldFile : kAddedFile;
   }
   return kReplaced;
 }
 
+// Every staged copy reaches the disk, and is what its source holds, before the journal can point
+// at it: each is copied, flushed and read back in one go, while the source's bytes are at hand.
+// Then it takes its source's attributes, as a read-only copy cannot be flushed.
 int StageFiles(Workspace& work, UpdateReport& report) {
   if (CreateDirectoryW(work.stage, nullptr) == FALSE) {
     return Report(report, kNothingReplaced, L"the staging folder could not be created",
@@ -205,27 +210,33 @@ int StageFiles(Workspace& work, UpdateReport& report) {
       return ReportStop(report);
     }
     if (!JoinPath(work.inSource, work.source, name) || !JoinPath(work.inStage, work.stage, name) ||
-        !CreateParentFolders(work.scratch, work.stage, name) ||
-        CopyNewFile(work.inSource, work.inStage, work.copyBuffer, kCopyBufferSize) != 0) {
+        !CreateParentFolders(work.scratch, work.stage, name)) {
       return Report(report, kNothingReplaced, L"a new file could not be staged", name);
     }
-  }
-  return kReplaced;
-}
-
-// Every staged copy reaches the disk, and is what its source holds, before the journal can point
-// at it; then it takes its source's attributes, as a read-only copy cannot be flushed.
-int FlushAndCheckStaged(Workspace& work, UpdateReport& report) {
-  for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
-    const WCHAR* name = work.files.units + at + 1;
-    if (!JoinPath(work.inSource, work.source, name) || !JoinPath(work.inStage, work.stage, name) ||
-        !FlushAndCompare(work.inStage, work.inSource, work.copyBuffer, work.compareBuffer,
-                         kCopyBufferSize)) {
+    StageResult staged = StageCopy(work.inSource, work.inStage, work.copyBuffer, work.compareBuffer,
+                                   kCopyBufferSize);
+    if (staged == StageResult::NotCopied) {
+      return Report(report, kNothingReplaced, L"a new file could not be staged", name);
+    }
+    if (staged == StageResult::Differs) {
       return Report(report, kNothingReplaced, L"a staged file is gone or differs from its source",
                     name);
     }
     if (!CarryAttributes(work.inStage, work.inSource)) {
       return Report(report, kNothingReplaced, L"a staged file's attributes could not be set", name);
+    }
+  }
+  return kReplaced;
+}
+
+// After the last question, the journal may point only at staged copies that are still there; one
+// taken away meanwhile (a virus scanner's quarantine, say) stops the run before any rename.
+int CheckStillStaged(Workspace& work, UpdateReport& report) {
+  for (DWORD at = 0; at < work.files.length; at = NextEntry(work.files, at)) {
+    const WCHAR* name = work.files.units + at + 1;
+    if (!JoinPath(work.inStage, work.stage, name) || !PathExists(work.inStage)) {
+      return Report(report, kNothingReplaced, L"a staged file is gone or differs from its source",
+                    name);
     }
   }
   return kReplaced;
@@ -293,7 +304,8 @@ int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
   if (status != kReplaced) {
     return status;
   }
-  // A kill while staging leaves some of the stage, which the next run clears.
+  // A kill while staging leaves some of the stage, which the next run clears; a power cut from here
+  // on finds every staged copy whole, or no journal that points at it.
   status = StageFiles(work, report);
   if (status != kReplaced) {
     return Abandon(work, status);
@@ -306,8 +318,7 @@ int PrepareSwap(const UpdateRequest& request, Workspace& work, UpdateReport& rep
   if (answer != kReplaced) {
     return Abandon(work, ReportAnswer(report, answer, false));
   }
-  // A power cut from here on finds every staged copy whole, or no journal that points at it.
-  status = FlushAndCheckStaged(work, report);
+  status = CheckStillStaged(work, report);
   if (status != kReplaced) {
     return Abandon(work, status);
   }

@@ -220,6 +220,17 @@ BOOL FlushFileBuffers(HANDLE file) {
   return TRUE;
 }
 
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, LONG* distanceToMoveHigh, DWORD moveMethod) {
+  FakeHandle* handle = FileHandle(file);
+  // The engine only goes back to a file's start.
+  if (disk.stopped || handle == nullptr || moveMethod != FILE_BEGIN || distanceToMove < 0 ||
+      (distanceToMoveHigh != nullptr && *distanceToMoveHigh != 0)) {
+    return Fail(ERROR_INVALID_PARAMETER), INVALID_SET_FILE_POINTER;
+  }
+  handle->position = static_cast<std::size_t>(distanceToMove);
+  return static_cast<DWORD>(distanceToMove);
+}
+
 BOOL MoveFileExW(const WCHAR* existingFileName, const WCHAR* newFileName, DWORD flags) {
   std::wstring from = Plain(existingFileName);
   std::wstring to = Plain(newFileName);

@@ -225,6 +225,16 @@ const std::wstring kBucher = kFolder + L"\\B\u00fccher.txt";
 
 const Situation kSituations[] = {
     {"a plain update", [] {}, kReplaced, "new", L"", 2},
+    // Longer than the copy's buffer, a staged copy is checked against the sum taken as it was made.
+    {"a new file longer than the copy's buffer",
+     [] {
+       std::string bytes(200000, 'x');
+       for (std::size_t i = 0; i < bytes.size(); i += 7) {
+         bytes[i] = static_cast<char>(i % 251);
+       }
+       Disk().nodes[kSource + L"\\big.bin"] = {false, bytes, bytes};
+     },
+     kReplaced, "new", L"", 2, 0, false, 0, false, kSource, kFolder + L"\\big.bin"},
     {"Tavelune runs", [] { Disk().answers[kTavelune] = {kTaveluneRuns}; }, kTaveluneRuns, "old",
      L"Tavelune.exe", 1, 1, true},
     {"Tavelune runs, silently", [] { Disk().answers[kTavelune] = {kTaveluneRuns}; }, kTaveluneRuns,
