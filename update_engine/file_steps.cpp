@@ -328,3 +328,31 @@ bool RemoveTree(WCHAR* path, WCHAR* remaining) {
   }
   return removed;
 }
+
+unsigned char* ReadWholeFile(const WCHAR* path, DWORD longest, DWORD* size, bool* absent) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    *absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  *absent = false;
+  auto* bytes = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, longest + 1));
+  bool read = bytes != nullptr;
+  *size = 0;
+  while (read && *size <= longest) {
+    DWORD got = 0;
+    read = ReadFile(file, bytes + *size, longest + 1 - *size, &got, nullptr) != FALSE;
+    if (got == 0) {
+      break;
+    }
+    *size += got;
+  }
+  CloseHandle(file);
+  if (!read && bytes != nullptr) {
+    HeapFree(GetProcessHeap(), 0, bytes);
+    bytes = nullptr;
+  }
+  return bytes;
+}

@@ -39,6 +39,10 @@ enum class StageResult {
   Differs,    // the copy could not be flushed or read back, or it reads back otherwise
 };
 
+// The whole of `path` in a heap block of `longest` + 1 bytes, so that a longer file reads as
+// longer than `longest`; free it with HeapFree. nullptr where it cannot be read, with `absent`
+// saying whether it is simply not there.
+unsigned char* ReadWholeFile(const WCHAR* path, DWORD longest, DWORD* size, bool* absent);
 // Copies `source` into a file `target` that must not exist yet, flushes the copy to the disk and
 // reads it back through the same handle. A copy that fits `buffer` is compared byte for byte with
 // the source's bytes still held there; a longer one with a 64-bit sum of the source's bytes taken

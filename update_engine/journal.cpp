@@ -123,38 +123,14 @@ bool WriteJournal(const WCHAR* path, const FileList& list) {
 }
 
 JournalState ReadJournal(const WCHAR* path, FileList& list) {
-  HANDLE journal = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (journal == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? JournalState::Absent
-               : JournalState::Unreadable;
-  }
-  auto* bytes = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kLongestJournal + 1));
-  if (bytes == nullptr) {
-    CloseHandle(journal);
-    return JournalState::Unreadable;
-  }
   DWORD size = 0;
-  bool read = true;
-  for (;;) {
-    DWORD got = 0;
-    if (ReadFile(journal, bytes + size, kLongestJournal + 1 - size, &got, nullptr) == FALSE) {
-      read = false;
-      break;
-    }
-    size += got;
-    if (got == 0 || size > kLongestJournal) {
-      break;
-    }
+  bool absent = false;
+  unsigned char* bytes = ReadWholeFile(path, kLongestJournal, &size, &absent);
+  if (bytes == nullptr) {
+    return absent ? JournalState::Absent : JournalState::Unreadable;
   }
-  CloseHandle(journal);
-
   JournalState state = JournalState::Foreign;
-  if (!read) {
-    state = JournalState::Unreadable;
-  } else if (AllZero(bytes, size)) {
+  if (AllZero(bytes, size)) {
     // A file whose bytes never reached the disk reads empty, or as zeros where NTFS had already
     // given it room.
     state = JournalState::Uncommitted;

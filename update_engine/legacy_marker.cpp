@@ -72,36 +72,20 @@ bool ListMarkedNames(WCHAR* text, const WCHAR* folder, const WCHAR* stage, const
 
 JournalState ReadLegacyMarker(const WCHAR* path, const WCHAR* folder, const WCHAR* stage,
                               const WCHAR* backup, WCHAR* scratch, FileList& list) {
-  HANDLE marker = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (marker == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-               ? JournalState::Absent
-               : JournalState::Unreadable;
+  DWORD size = 0;
+  bool absent = false;
+  unsigned char* bytes = ReadWholeFile(path, kLongestMarker, &size, &absent);
+  if (bytes == nullptr) {
+    return absent ? JournalState::Absent : JournalState::Unreadable;
   }
-  auto* bytes = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kLongestMarker + 1));
   auto* text =
       static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, (kLongestMarker + 1) * sizeof(WCHAR)));
-  DWORD size = 0;
-  bool read = bytes != nullptr && text != nullptr;
-  while (read && size <= kLongestMarker) {
-    DWORD got = 0;
-    read = ReadFile(marker, bytes + size, kLongestMarker + 1 - size, &got, nullptr) != FALSE;
-    if (got == 0) {
-      break;
-    }
-    size += got;
-  }
-  CloseHandle(marker);
-  JournalState state = !read ? JournalState::Unreadable
+  JournalState state = text == nullptr ? JournalState::Unreadable
                        : size <= kLongestMarker && DecodeMarker(bytes, size, text) &&
                                ListMarkedNames(text, folder, stage, backup, scratch, list)
                            ? JournalState::Committed
                            : JournalState::Foreign;
-  if (bytes != nullptr) {
-    HeapFree(GetProcessHeap(), 0, bytes);
-  }
+  HeapFree(GetProcessHeap(), 0, bytes);
   if (text != nullptr) {
     HeapFree(GetProcessHeap(), 0, text);
   }
